@@ -1,0 +1,38 @@
+// tools.h: the platform's general tools library (time stamps, files,
+// settings files, shell commands).
+#pragma once
+
+#include <map>
+#include <string>
+
+class DateTimeHelper {
+public:
+    enum DateTimeFormat {
+        ISO8601_UTC = 0,  // 2026-12-08T09:30:05Z
+    };
+    // Writes the current time into buffer (64 bytes are enough for every format).
+    static void GetCurrentTime(char* buffer, DateTimeFormat format, bool local_time);
+};
+
+class FileHelper {
+public:
+    static bool FileExists(const char* path);
+};
+
+// A settings file of "key = value" lines.
+class ConfigFile {
+public:
+    explicit ConfigFile(const std::string& path);
+    bool ContainsKey(const std::string& key) const;
+    std::string operator[](const std::string& key) const;
+
+private:
+    std::map<std::string, std::string> values;
+};
+
+class Tools {
+public:
+    // Runs command through the system shell; returns once it has finished,
+    // with its wait status.
+    static int ExecuteShellCommand(const char* command);
+};

@@ -1,0 +1,45 @@
+"""Shared pieces of the end-to-end tests: where the programs are, how to start
+them (through the emulator for a cross build), and scratch folders.
+
+The tests run inside sandbox.sh, so /mnt/vexa/set, /etc/orvane and port 514
+are private to them.
+"""
+import os
+import shlex
+import subprocess
+import tempfile
+
+DEVSIM = os.environ.get("DEVSIM", "")
+LOGFWD = os.environ.get("LOGFWD", "")
+# The emulator that runs a cross-built program ("qemu-arm -L ..."), or empty.
+EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
+
+SETTINGS_DIR = "/mnt/vexa/set"
+
+
+def command(program, *args):
+    """The argv that runs program (a path) with args, through the emulator if any."""
+    return EMULATOR + [program] + [str(a) for a in args]
+
+
+def run(program, *args, timeout=60, **kwargs):
+    """Runs program to its end; returns the CompletedProcess (bytes output)."""
+    return subprocess.run(command(program, *args), capture_output=True,
+                          timeout=timeout, **kwargs)
+
+
+def start(program, *args, **kwargs):
+    """Starts program in the background with its output piped."""
+    return subprocess.Popen(command(program, *args), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, **kwargs)
+
+
+def scratch_dir(test_case):
+    """A temporary folder removed when the test case ends."""
+    holder = tempfile.TemporaryDirectory()
+    test_case.addCleanup(holder.cleanup)
+    return holder.name
+
+
+def in_sandbox():
+    return os.environ.get("CTRLTOOLS_SANDBOX") == "inside"
