@@ -1,0 +1,32 @@
+// Common set-up of the devsim unit tests.
+#include "devsim_fixture.h"
+
+#include <nlohmann/json.hpp>
+
+#include "devsim.h"
+#include "private_mounts.h"
+#include "recording_platform.h"
+
+void Devsim::SetUp()
+{
+    recording::reset();
+    device_fid = "DEVFID";
+    device_name = "devsim";
+    send_interval_secs = 30;
+    controller_fid = "CTRLFID";
+    device_state = 0;
+    stop_signal = 0;
+}
+
+void DevsimWithMount::SetUp()
+{
+    Devsim::SetUp();
+    std::string why;
+    if (!enter_private_settings_mount(why))
+        GTEST_SKIP() << "needs a private mount namespace (root): " << why;
+}
+
+bool parses_as_json(const std::string& text)
+{
+    return nlohmann::json::accept(text);
+}

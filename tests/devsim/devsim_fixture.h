@@ -1,0 +1,21 @@
+// devsim_fixture.h: every devsim test starts from the program's defaults with
+// FID "DEVFID" on controller "CTRLFID" and an empty recording bus.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <string>
+
+class Devsim : public ::testing::Test {
+protected:
+    void SetUp() override;
+};
+
+// The same, in a mount namespace of this test process's own with an empty
+// /mnt/vexa/set; the test is skipped where that is not allowed (not root).
+class DevsimWithMount : public Devsim {
+protected:
+    void SetUp() override;
+};
+
+// True when text is one complete JSON document.
+bool parses_as_json(const std::string& text);
