@@ -1,8 +1,8 @@
-// Placeholder until the log forwarder lands.
-#include <iostream>
+// logfwd: forwards a log file (and, on request, its .gz archives) to a
+// syslog server over UDP. Everything but the entry point lives in logfwd_core.
+#include "run.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    std::cout << "logfwd: not built yet" << std::endl;
-    return 1;
+    return logfwd_main(argc, argv);
 }

@@ -1,13 +1,48 @@
 // Settings files of the tools library stand-in, read with inih:
-// "key = value" lines, "#" and ";" comment lines, blanks around key and value
-// trimmed, the last of a repeated key wins. Section headers are allowed and
-// ignored: keys are looked up by name alone. A file that cannot be read
-// gives no keys.
+// "key = value" lines, "#" and ";" comment lines, " ;" starts a comment after
+// a value, blanks around key and value trimmed, the last of a repeated key
+// wins. Section headers are allowed and ignored: keys are looked up by name
+// alone. A file that cannot be read gives no keys.
+// Unlike inih on its own, an indented line is a setting of its own (inih
+// would append it to the previous value), and a line too long for inih's
+// buffer is dropped whole instead of being cut into pieces.
 #include "tools.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ini.h>
+#include <memory>
 
 namespace {
+struct file_closer {
+    void operator()(FILE* file) const { fclose(file); }
+};
+
+struct line_source {
+    FILE* file = nullptr;
+    char* line = nullptr;
+    size_t capacity = 0;
+    ~line_source() { free(line); }
+};
+
+// inih's reader: the next line that fits in size bytes, leading blanks removed.
+char* next_line(char* buffer, int size, void* stream)
+{
+    auto* source = static_cast<line_source*>(stream);
+    ssize_t length = 0;
+    while ((length = getline(&source->line, &source->capacity, source->file)) != -1) {
+        const size_t blanks = strspn(source->line, " \t");
+        const size_t rest = static_cast<size_t>(length) - blanks;
+        if (rest < static_cast<size_t>(size)) {
+            memcpy(buffer, source->line + blanks, rest);
+            buffer[rest] = '\0';
+            return buffer;
+        }
+    }
+    return nullptr;
+}
+
 int store_value(void* user, const char* /*section*/, const char* name, const char* value)
 {
     auto* values = static_cast<std::map<std::string, std::string>*>(user);
@@ -18,8 +53,13 @@ int store_value(void* user, const char* /*section*/, const char* name, const cha
 
 ConfigFile::ConfigFile(const std::string& path)
 {
+    const std::unique_ptr<FILE, file_closer> file(fopen(path.c_str(), "re"));
+    if (!file)
+        return;
+    line_source source;
+    source.file = file.get();
     // Lines that are neither settings nor comments are skipped; the rest still count.
-    ini_parse(path.c_str(), store_value, &values);
+    ini_parse_stream(next_line, &source, store_value, &values);
 }
 
 bool ConfigFile::ContainsKey(const std::string& key) const
