@@ -1,0 +1,365 @@
+// The bus stand-in's MQTT connection (libmosquitto, non-threaded). Unlike
+// mosquitto_loop(), a pass drains the socket (the library reads one packet a
+// call) and never waits: connecting is asynchronous, to an address resolved
+// once, and reconnection is ours, since the library's own back-off only works
+// in its thread. Publishes go to the library only while it is connected, so
+// that the messages it re-sends after a reconnection stay ahead of our queue.
+#include "mqtt_link.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mosquitto.h>
+#include <netdb.h>
+#include <optional>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "log_tracer.h"
+
+#define LINK_TRACE(level, ...) logTracePrint("sbapi_mqtt", __LINE__, __func__, level, __VA_ARGS__)
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const int QOS = 1;
+const int KEEPALIVE_SECS = 20;
+const milliseconds FIRST_RETRY{250};
+const milliseconds LONGEST_RETRY{4000};
+const milliseconds CONNECT_TIMEOUT{10000};
+const milliseconds CLOSE_GRACE{1000};
+const int READS_PER_PASS = 10000;  // bounds a pass under a flood
+const size_t MAX_PAYLOAD = 268435455;
+
+struct LibraryUse {
+    LibraryUse() { mosquitto_lib_init(); }
+    ~LibraryUse() { mosquitto_lib_cleanup(); }
+    LibraryUse(const LibraryUse&) = delete;
+    LibraryUse& operator=(const LibraryUse&) = delete;
+};
+
+struct HandleFree {
+    void operator()(mosquitto* m) const { mosquitto_destroy(m); }
+};
+using Handle = std::unique_ptr<mosquitto, HandleFree>;
+
+struct Outgoing {
+    std::string topic;
+    std::string payload;
+};
+
+struct Link {
+    BrokerAddress broker;     // numeric
+    std::string broker_text;  // host:port, for the traces
+    std::string filter;
+    std::deque<Outgoing> outbox;  // not yet handed to the library
+    std::vector<Arrived> arrived;
+    bool connected = false;   // CONNACK accepted
+    bool attempting = false;  // a connection is being made
+    bool ever_attempted = false;
+    bool closing = false;  // our own disconnect: nothing to report or retry
+    Clock::time_point attempt_due{};
+    Clock::time_point attempt_deadline{};
+    milliseconds retry_delay{0};
+    int failed_attempts = 0;
+    size_t unacked = 0;  // handed to the library, PUBACK not yet seen
+    Handle handle;       // last, so that it goes first
+};
+
+struct LinkSlot {
+    std::optional<Link> link;
+    LinkSlot() = default;
+    LinkSlot(const LinkSlot&) = delete;
+    LinkSlot& operator=(const LinkSlot&) = delete;
+    ~LinkSlot();
+};
+
+// Made at first use, after main has begun, so that it goes before the
+// tracer's state at exit and can still report.
+LinkSlot& slot()
+{
+    static LibraryUse library;
+    static LinkSlot the_slot;
+    return the_slot;
+}
+
+std::string reason(int rc)
+{
+    return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+}
+
+// The numeric address, so that reconnecting never waits on a name lookup.
+std::string resolve_once(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return host;
+    char numeric[NI_MAXHOST] = {};
+    int rc = getnameinfo(found->ai_addr, found->ai_addrlen, numeric, sizeof numeric, nullptr, 0,
+                         NI_NUMERICHOST);
+    freeaddrinfo(found);
+    return rc == 0 ? numeric : host;
+}
+
+void schedule_retry(Link& l)
+{
+    l.connected = false;
+    l.attempting = false;
+    l.attempt_due = Clock::now() + l.retry_delay;
+    l.retry_delay = l.retry_delay.count() == 0 ? FIRST_RETRY : std::min(l.retry_delay * 2, LONGEST_RETRY);
+}
+
+void on_connect(mosquitto* m, void* userdata, int rc)
+{
+    Link& l = *static_cast<Link*>(userdata);
+    if (rc != 0) {
+        LINK_TRACE(3, "broker %s refused the connection: %s\n", l.broker_text.c_str(),
+                   mosquitto_connack_string(rc));
+        return;  // the library closes the connection next
+    }
+    LINK_TRACE(5, "connected to broker %s (%zu messages waiting)\n", l.broker_text.c_str(),
+               l.unacked + l.outbox.size());
+    l.connected = true;
+    l.attempting = false;
+    l.retry_delay = milliseconds{0};
+    l.failed_attempts = 0;
+    // The broker forgot us (clean session): subscribe at every connection.
+    // The library re-sends its unacknowledged messages after this callback.
+    int sub = mosquitto_subscribe(m, nullptr, l.filter.c_str(), QOS);
+    if (sub != MOSQ_ERR_SUCCESS)
+        LINK_TRACE(3, "cannot subscribe to %s: %s\n", l.filter.c_str(), reason(sub).c_str());
+}
+
+void on_disconnect(mosquitto*, void* userdata, int rc)
+{
+    Link& l = *static_cast<Link*>(userdata);
+    if (l.closing)
+        return;
+    if (l.connected)
+        LINK_TRACE(4, "lost broker %s (%s); reconnecting\n", l.broker_text.c_str(), reason(rc).c_str());
+    else if (++l.failed_attempts == 1)
+        LINK_TRACE(4, "cannot reach broker %s (%s); retrying\n", l.broker_text.c_str(), reason(rc).c_str());
+    if (l.connected)
+        l.retry_delay = milliseconds{0};
+    schedule_retry(l);
+}
+
+void on_message(mosquitto*, void* userdata, const mosquitto_message* message)
+{
+    Link& l = *static_cast<Link*>(userdata);
+    const char* bytes = static_cast<const char*>(message->payload);
+    l.arrived.push_back({message->topic, std::string(bytes, bytes + message->payloadlen)});
+}
+
+void on_publish(mosquitto*, void* userdata, int)
+{
+    Link& l = *static_cast<Link*>(userdata);
+    if (l.unacked > 0)
+        --l.unacked;
+}
+
+Handle make_handle(Link& l)
+{
+    Handle h(mosquitto_new(nullptr, true, &l));
+    if (!h)
+        return h;
+    mosquitto_int_option(h.get(), MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_max_inflight_messages_set(h.get(), 0);  // a burst of replies leaves at once
+    mosquitto_connect_callback_set(h.get(), on_connect);
+    mosquitto_disconnect_callback_set(h.get(), on_disconnect);
+    mosquitto_message_callback_set(h.get(), on_message);
+    mosquitto_publish_callback_set(h.get(), on_publish);
+    return h;
+}
+
+void start_attempt(Link& l)
+{
+    mosquitto* m = l.handle.get();
+    int rc = l.ever_attempted
+                 ? mosquitto_reconnect_async(m)
+                 : mosquitto_connect_async(m, l.broker.host.c_str(), l.broker.port, KEEPALIVE_SECS);
+    l.ever_attempted = true;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        on_disconnect(m, &l, rc);
+        return;
+    }
+    l.attempting = true;
+    l.attempt_deadline = Clock::now() + CONNECT_TIMEOUT;
+}
+
+void attempt_if_due(Link& l)
+{
+    if (l.connected)
+        return;
+    if (l.attempting && Clock::now() >= l.attempt_deadline)
+        on_disconnect(l.handle.get(), &l, MOSQ_ERR_TIMEOUT);
+    if (!l.attempting && Clock::now() >= l.attempt_due)
+        start_attempt(l);
+}
+
+bool readable(int fd, int wait_ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    int n = poll(&p, 1, wait_ms);
+    return n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+void read_available(Link& l, int wait_ms)
+{
+    mosquitto* m = l.handle.get();
+    for (int i = 0; i < READS_PER_PASS; ++i) {
+        int fd = mosquitto_socket(m);
+        if (fd < 0 || !readable(fd, i == 0 ? wait_ms : 0))
+            return;
+        if (mosquitto_loop_read(m, 1) != MOSQ_ERR_SUCCESS)
+            return;  // connection gone; on_disconnect has run
+    }
+}
+
+void write_pending(Link& l)
+{
+    mosquitto* m = l.handle.get();
+    if (mosquitto_socket(m) >= 0 && mosquitto_want_write(m))
+        mosquitto_loop_write(m, 1);
+}
+
+// Errors that mean the library refused the message rather than kept it.
+bool refused(int rc)
+{
+    return rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_NOMEM || rc == MOSQ_ERR_PAYLOAD_SIZE ||
+           rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_OVERSIZE_PACKET ||
+           rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
+}
+
+void flush_outbox(Link& l)
+{
+    while (l.connected && !l.outbox.empty()) {
+        const Outgoing& out = l.outbox.front();
+        int rc = mosquitto_publish(l.handle.get(), nullptr, out.topic.c_str(),
+                                   static_cast<int>(out.payload.size()), out.payload.data(), QOS, false);
+        if (refused(rc))
+            LINK_TRACE(3, "broker library refused a message for %s (%s); dropped\n", out.topic.c_str(),
+                       reason(rc).c_str());
+        else
+            ++l.unacked;
+        l.outbox.pop_front();
+        // Kept by the library but not written: the connection is failing, so
+        // the rest waits in our queue until it is back.
+        if (rc != MOSQ_ERR_SUCCESS && !refused(rc))
+            return;
+    }
+}
+
+Link* current()
+{
+    LinkSlot& s = slot();
+    return s.link && s.link->handle ? &*s.link : nullptr;
+}
+
+bool settled(Link& l)
+{
+    mosquitto* m = l.handle.get();
+    return l.outbox.empty() && l.unacked == 0 && !(mosquitto_socket(m) >= 0 && mosquitto_want_write(m));
+}
+
+// At close: the withdrawal sent just before exit should still reach the broker.
+void drain(Link& l)
+{
+    Clock::time_point until = Clock::now() + CLOSE_GRACE;
+    while (!settled(l) && Clock::now() < until) {
+        attempt_if_due(l);
+        write_pending(l);
+        read_available(l, 20);
+        flush_outbox(l);
+        l.arrived.clear();  // nobody is left to handle them
+        if (mosquitto_socket(l.handle.get()) < 0)
+            poll(nullptr, 0, 20);
+    }
+    if (!settled(l))
+        LINK_TRACE(3, "closing with %zu messages not delivered to broker %s\n", l.outbox.size() + l.unacked,
+                   l.broker_text.c_str());
+}
+void close_link(LinkSlot& s)
+{
+    if (!s.link)
+        return;
+    if (s.link->handle) {
+        drain(*s.link);
+        s.link->closing = true;
+        if (s.link->connected)
+            mosquitto_disconnect(s.link->handle.get());
+    }
+    s.link.reset();
+}
+
+LinkSlot::~LinkSlot()
+{
+    close_link(*this);
+}
+}  // namespace
+
+void link_open(const BrokerAddress& broker, const std::string& filter)
+{
+    link_close();
+    Link& l = slot().link.emplace();
+    l.broker = BrokerAddress{resolve_once(broker.host), broker.port};
+    l.broker_text = l.broker.host + ":" + std::to_string(l.broker.port);
+    l.filter = filter;
+    l.handle = make_handle(l);
+    if (!l.handle) {
+        LINK_TRACE(2, "cannot create an MQTT client: %s\n", std::strerror(errno));
+        return;
+    }
+    start_attempt(l);
+}
+
+bool link_send(const std::string& topic, const std::string& payload)
+{
+    Link* l = current();
+    if (!l || payload.size() > MAX_PAYLOAD)
+        return false;
+    if (l->outbox.size() >= OUTBOX_LIMIT) {
+        l->outbox.pop_front();
+        LINK_TRACE(3, "%zu messages wait for broker %s; dropped the oldest\n", OUTBOX_LIMIT,
+                   l->broker_text.c_str());
+    }
+    l->outbox.push_back({topic, payload});
+    flush_outbox(*l);
+    return true;
+}
+
+std::vector<Arrived> link_receive()
+{
+    std::vector<Arrived> arrived;
+    Link* l = current();
+    if (!l)
+        return arrived;
+    attempt_if_due(*l);
+    write_pending(*l);  // the CONNECT of a connection made since the last pass
+    read_available(*l, 0);
+    flush_outbox(*l);  // after the library's re-sends, which reading a CONNACK triggers
+    arrived.swap(l->arrived);
+    return arrived;
+}
+
+void link_finish_pass()
+{
+    Link* l = current();
+    if (!l)
+        return;
+    flush_outbox(*l);
+    write_pending(*l);
+    if (l->connected)
+        mosquitto_loop_misc(l->handle.get());
+}
+
+void link_close()
+{
+    close_link(slot());
+}

@@ -1,0 +1,90 @@
+// The bus stand-in's names: topic levels, the device's topics, the type of
+// an arriving message, and the broker address setting.
+#include <gtest/gtest.h>
+
+#include "bus_topics.h"
+
+namespace {
+struct LevelCase {
+    std::string fid;
+    std::string level;
+};
+
+TEST(BusTopics, topic_level_encodes_what_mqtt_reserves)
+{
+    const LevelCase cases[] = {
+        {"DEVFID", "DEVFID"},
+        {"a/b", "a%2Fb"},
+        {"+#", "%2B%23"},
+        {"100%", "100%25"},
+        {std::string("a\0b", 3), "a%00b"},
+        {"tab\there\n", "tab%09here%0A"},
+        {"with blank", "with blank"},
+        {"Ger\xC3\xA4t", "Ger%C3%A4t"},
+        {"\x7F\xFF", "%7F%FF"},
+        {"", ""},
+        {"%2F", "%252F"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(topic_level(c.fid), c.level) << c.fid;
+}
+
+TEST(BusTopics, device_topics_carry_the_encoded_fid)
+{
+    EXPECT_EQ(up_topic("DEVFID", 1500), "sbapi/DEVFID/up/1500");
+    EXPECT_EQ(up_topic("a/b", 2001), "sbapi/a%2Fb/up/2001");
+    EXPECT_EQ(down_filter("DEVFID"), "sbapi/DEVFID/down/+");
+    EXPECT_EQ(down_filter("#"), "sbapi/%23/down/+");
+}
+
+struct TypeCase {
+    std::string topic;
+    int type;
+};
+
+TEST(BusTopics, down_type_reads_only_the_device_s_own_decimal_types)
+{
+    const TypeCase cases[] = {
+        {"sbapi/a%2Fb/down/1500", 1500},
+        {"sbapi/a%2Fb/down/2000", 2000},
+        {"sbapi/a%2Fb/down/0", 0},
+        {"sbapi/a%2Fb/down/", -1},
+        {"sbapi/a%2Fb/down/15x", -1},
+        {"sbapi/a%2Fb/down/-1", -1},
+        {"sbapi/a%2Fb/down/ 1500", -1},
+        {"sbapi/a%2Fb/down/1234567890", -1},
+        {"sbapi/a%2Fb/up/1500", -1},
+        {"sbapi/other/down/1500", -1},
+        {"sbapi/a%2Fb/down/1500/x", -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(down_type(c.topic, "a/b"), c.type) << c.topic;
+}
+
+struct AddressCase {
+    const char* setting;
+    std::string host;
+    int port;
+};
+
+TEST(BusTopics, broker_address_reads_host_and_port_with_defaults)
+{
+    const AddressCase cases[] = {
+        {nullptr, "127.0.0.1", 1883},
+        {"", "127.0.0.1", 1883},
+        {"broker.local", "broker.local", 1883},
+        {"10.0.0.2:1999", "10.0.0.2", 1999},
+        {":1999", "127.0.0.1", 1999},
+        {"host:", "host", 1883},
+        {"host:0", "host", 1883},
+        {"host:65536", "host", 1883},
+        {"host:12x", "host", 1883},
+        {"host:65535", "host", 65535},
+    };
+    for (const auto& c : cases) {
+        BrokerAddress a = broker_address(c.setting);
+        EXPECT_EQ(a.host, c.host) << (c.setting ? c.setting : "(null)");
+        EXPECT_EQ(a.port, c.port) << (c.setting ? c.setting : "(null)");
+    }
+}
+}  // namespace
