@@ -1,6 +1,8 @@
 // JSON helper library stand-in: Json::add and json_decodeFromMessage.
 // Decoding uses nlohmann/json without exceptions; nothing escapes to the
-// caller, whatever the message holds.
+// caller, whatever the message holds. Messages nested deeper than
+// MAX_NESTING count as malformed: the parser would spend tens of bytes per
+// level on a body of brackets (80 MB for one megabyte of them).
 #include "json_helper.h"
 
 #include <climits>
@@ -8,6 +10,32 @@
 #include <nlohmann/json.hpp>
 
 namespace {
+const int MAX_NESTING = 512;
+
+// Whether no array or object in message lies deeper than limit; brackets
+// inside strings do not count.
+bool nesting_within(const char* message, int limit)
+{
+    int depth = 0;
+    bool in_string = false;
+    for (const char* p = message; *p; ++p) {
+        if (in_string) {
+            if (*p == '\\' && p[1])
+                ++p;
+            else if (*p == '"')
+                in_string = false;
+        } else if (*p == '"') {
+            in_string = true;
+        } else if (*p == '[' || *p == '{') {
+            if (++depth > limit)
+                return false;
+        } else if (*p == ']' || *p == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
 // Inserts one member or element before the closing bracket.
 void append_item(std::string& text, const std::string& item)
 {
@@ -100,7 +128,7 @@ void Json::add(std::string key, std::string value)
 
 int json_decodeFromMessage(const char* message, const char* path, char* text, int* number, int count)
 {
-    if (!message || !path)
+    if (!message || !path || !nesting_within(message, MAX_NESTING))
         return -1;
     nlohmann::json root = nlohmann::json::parse(message, nullptr, false);
     if (root.is_discarded())

@@ -1,0 +1,204 @@
+// Menu and settings requests through the registered handler: the exact reply
+// of every kind, its handler code and traces, the escaping of echoed values,
+// and a failing send.
+#include <nlohmann/json.hpp>
+
+#include "devsim.h"
+#include "menu_dispatcher.h"
+#include "menu_texts.h"
+#include "recording_platform.h"
+
+namespace {
+const std::string MENU_OK = R"({"fid":"DEVFID","sequence_id":"menu_entry","success":1,"ref_id":")";
+const std::string SETTINGS_REPLY =
+    R"({"fid":"DEVFID","sequence_id":"get_all_settings","success":true,"data":{"parameters":1,)"
+    R"("temperature_adjustment":0.100000,"automatic_potassium_compensation":false,)"
+    R"("potassium_compensation_value":0.400000,"automatic_chloride_compensation":false,)"
+    R"("chloride_compensation_value":0.200000,"response_time":12}})";
+
+struct Exchange {
+    std::string request;
+    std::string reply;
+    sbapi_RetVal code;
+};
+
+const Exchange EXCHANGES[] = {
+    {R"({"sequence_id":"menu_entry","ref_id":"r1","data":{"menu_reference":{"reference":1}}})",
+     MENU_OK + R"(r1","data":)" + TABLE_PAGE + "}", 0},
+    {R"({"sequence_id":"menu_edit","ref_id":"r1","data":{"menu_reference":{"reference":1}}})",
+     MENU_OK + R"(r1","data":)" + TABLE_PAGE + "}", 0},
+    {R"({"data":{"menu_reference":{"reference":32769,"poll_status":0}},"ref_id":"7","sequence_id":"menu_entry"})",
+     MENU_OK + R"(7","data":)" + TABLE_PAGE + "}", 0},
+    {R"({"sequence_id":"menu_entry","ref_id":"home","data":{"menu_reference":{"reference":0}}})",
+     MENU_OK + R"(home","data":{"layout":"home"}})", 0},
+    {R"({"sequence_id":"menu_edit","ref_id":"","data":{"menu_reference":{"reference":32770}}})",
+     MENU_OK + R"(","data":{"layout":"home"}})", 0},
+    {R"({"sequence_id":"menu_entry","ref_id":"r5","data":{"menu_reference":{"reference":5}}})",
+     R"({"fid":"DEVFID","sequence_id":"menu_entry","success":0,"ref_id":"r5","data":{}})", 0},
+    {R"({"sequence_id":"menu_edit","ref_id":"r6"})",
+     R"({"fid":"DEVFID","sequence_id":"menu_entry","success":0,"ref_id":"r6","data":{}})", 0},
+    {R"({"sequence_id":"get_all_settings","ref_id":"r2"})", SETTINGS_REPLY, 0},
+    {R"({"sequence_id":"menu_state_ask","ref_id":"r3"})",
+     R"({"fid":"DEVFID","sequence_id":"menu_state_ask","success":true,"ref_id":"r3","data":{"reference":32769}})",
+     0},
+    {R"({"sequence_id":"set_lock_status","ref_id":"r4","data":{"lock":1}})",
+     R"({"fid":"DEVFID","sequence_id":"set_lock_status","success":true,"ref_id":"r4"})", 0},
+    {R"({"sequence_id":"Menu_Entry","ref_id":"r5"})",
+     R"({"fid":"DEVFID","sequence_id":"Menu_Entry","success":false,"ref_id":"r5","data":{}})", 6},
+    {R"({"sequence_id":"menu_entry ","ref_id":"r5"})",
+     R"({"fid":"DEVFID","sequence_id":"menu_entry ","success":false,"ref_id":"r5","data":{}})", 6},
+    {R"({"data":{}})", R"({"fid":"DEVFID","sequence_id":"","success":false,"ref_id":"","data":{}})", 6},
+};
+
+class MenuRequest : public MenuTest {
+protected:
+    void SetUp() override
+    {
+        MenuTest::SetUp();
+        sbapi_setCallback_2000(callback_msgtype_2000);
+    }
+
+    // Delivers request; the one reply sent for it, which must be JSON.
+    std::string answer(const std::string& request, sbapi_RetVal* code = nullptr)
+    {
+        recording::sent.clear();
+        sbapi_RetVal result = recording::deliver(2000, request);
+        if (code)
+            *code = result;
+        auto replies = recording::bodies(2001);
+        EXPECT_EQ(recording::sent.size(), 1u) << request.substr(0, 80);
+        if (replies.size() != 1)
+            return "";
+        EXPECT_TRUE(parses_as_json(replies[0])) << replies[0].substr(0, 200);
+        return replies[0];
+    }
+
+    void expect_trace(size_t index, int line, int level, const std::string& message)
+    {
+        ASSERT_LT(index, recording::traces.size());
+        const auto& trace = recording::traces[index];
+        EXPECT_EQ(trace.source_file, "devsim_main");
+        EXPECT_EQ(trace.source_line, line);
+        EXPECT_EQ(trace.level, level);
+        EXPECT_EQ(trace.message, message);
+    }
+};
+}  // namespace
+
+TEST_F(MenuRequest, every_kind_gets_its_reply_and_code)
+{
+    for (const auto& exchange : EXCHANGES) {
+        sbapi_RetVal code = -100;
+        EXPECT_EQ(answer(exchange.request, &code), exchange.reply);
+        EXPECT_EQ(code, exchange.code) << exchange.request;
+    }
+}
+
+TEST_F(MenuRequest, failed_send_is_passed_on_for_every_kind)
+{
+    for (sbapi_RetVal failure : {1, -1, 4, 6, 77}) {
+        recording::send_result_2001 = failure;
+        for (const auto& exchange : EXCHANGES) {
+            sbapi_RetVal code = 0;
+            EXPECT_EQ(answer(exchange.request, &code), exchange.reply);
+            EXPECT_EQ(code, failure) << exchange.request;
+        }
+    }
+}
+
+TEST_F(MenuRequest, menu_request_traces_its_reference)
+{
+    answer(R"({"sequence_id":"menu_edit","data":{"menu_reference":{"reference":32769}}})");
+    ASSERT_EQ(recording::traces.size(), 1u);
+    expect_trace(0, 452, 5, "data.menu_reference.reference gives 32769\n");
+    EXPECT_EQ(recording::traces[0].function, "callback_msgtype_2000");
+    EXPECT_EQ(recording::traces[0].format, "data.menu_reference.reference gives %d\n");
+}
+
+TEST_F(MenuRequest, unknown_reference_traces_twice)
+{
+    const struct {
+        const char* request;
+        const char* value;
+    } cases[] = {{R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":5}}})", "5"},
+                 {R"({"sequence_id":"menu_entry","ref_id":"x"})", "-3"}};
+    for (const auto& c : cases) {
+        SetUp();
+        answer(c.request);
+        ASSERT_EQ(recording::traces.size(), 2u) << c.request;
+        expect_trace(0, 452, 5, std::string("data.menu_reference.reference gives ") + c.value + "\n");
+        expect_trace(1, 62, 2, std::string("menu_reference ") + c.value + " not handled\n");
+    }
+}
+
+TEST_F(MenuRequest, unhandled_sequence_id_traces_once)
+{
+    const struct {
+        const char* request;
+        const char* message;
+    } cases[] = {{R"({"sequence_id":"MENU_ENTRY","ref_id":"r"})", "sequence_id \"MENU_ENTRY\" not handled\n"},
+                 {"{}", "sequence_id \"\" not handled\n"}};
+    for (const auto& c : cases) {
+        SetUp();
+        answer(c.request);
+        ASSERT_EQ(recording::traces.size(), 1u) << c.request;
+        expect_trace(0, 471, 2, c.message);
+        EXPECT_EQ(recording::traces[0].function, "callback_msgtype_2000");
+        EXPECT_EQ(recording::traces[0].format, "sequence_id \"%s\" not handled\n");
+    }
+}
+
+TEST_F(MenuRequest, other_kinds_do_not_trace)
+{
+    answer(R"({"sequence_id":"get_all_settings"})");
+    answer(R"({"sequence_id":"menu_state_ask"})");
+    answer(R"({"sequence_id":"set_lock_status"})");
+    answer(R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":0}}})");
+    ASSERT_EQ(recording::traces.size(), 1u);
+    expect_trace(0, 452, 5, "data.menu_reference.reference gives 0\n");
+}
+
+// Echoed values and the FID are JSON string content: a request cannot break
+// the reply or add members to it.
+TEST_F(MenuRequest, echoed_values_are_escaped)
+{
+    const Exchange cases[] = {
+        {R"({"sequence_id":"menu_state_ask","ref_id":"a\"b\\c\n\t\u0001\/"})",
+         R"({"fid":"DEVFID","sequence_id":"menu_state_ask","success":true,"ref_id":"a\"b\\c\n\t\u0001/","data":{"reference":32769}})",
+         0},
+        {R"({"sequence_id":"set_lock_status","ref_id":"\",\"success\":false,\"x\":\""})",
+         R"({"fid":"DEVFID","sequence_id":"set_lock_status","success":true,"ref_id":"\",\"success\":false,\"x\":\""})",
+         0},
+        {R"({"sequence_id":"menu_entry","ref_id":"\"}","data":{"menu_reference":{"reference":0}}})",
+         MENU_OK + R"(\"}","data":{"layout":"home"}})", 0},
+        {R"({"sequence_id":"x\"}{\\","ref_id":"\r"})",
+         R"({"fid":"DEVFID","sequence_id":"x\"}{\\","success":false,"ref_id":"\r","data":{}})", 6},
+    };
+    for (const auto& c : cases) {
+        sbapi_RetVal code = -100;
+        std::string reply = answer(c.request, &code);
+        EXPECT_EQ(reply, c.reply);
+        EXPECT_EQ(code, c.code);
+        auto request = nlohmann::json::parse(c.request);
+        auto parsed = nlohmann::json::parse(reply);
+        EXPECT_EQ(parsed["ref_id"], request["ref_id"]) << reply;
+        EXPECT_EQ(parsed.count("x"), 0u);
+    }
+}
+
+TEST_F(MenuRequest, device_fid_is_escaped)
+{
+    device_fid = "DEV\"FID\\";
+    EXPECT_EQ(answer(R"({"sequence_id":"set_lock_status","ref_id":"r"})"),
+              R"({"fid":"DEV\"FID\\","sequence_id":"set_lock_status","success":true,"ref_id":"r"})");
+}
+
+TEST_F(MenuRequest, state_of_the_device_does_not_matter)
+{
+    for (int state : {DEVICE_STATE_REGISTERING, DEVICE_STATE_ACCEPTED, DEVICE_STATE_STOPPING}) {
+        device_state = state;
+        for (const auto& exchange : EXCHANGES)
+            EXPECT_EQ(answer(exchange.request), exchange.reply);
+        EXPECT_EQ(device_state, state);
+    }
+}

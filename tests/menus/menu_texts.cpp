@@ -1,0 +1,19 @@
+// The menu tests' fixture: every test starts with an empty recording bus and
+// the device's FID set.
+#include "menu_texts.h"
+
+#include <nlohmann/json.hpp>
+
+#include "devsim.h"
+#include "recording_platform.h"
+
+void MenuTest::SetUp()
+{
+    recording::reset();
+    device_fid = "DEVFID";
+}
+
+bool parses_as_json(const std::string& text)
+{
+    return nlohmann::json::accept(text);
+}
