@@ -1,0 +1,76 @@
+# Installation and Debian packages: both programs and their manual pages in
+# one package, ctrltools, for the architecture being built (amd64, or armhf
+# from the cross build). Runtime dependencies come from dpkg-shlibdeps, which
+# also reads the :armhf libraries' symbols files in the cross build.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+
+# Manual pages ship compressed (Debian policy); -n keeps the archive free of
+# the build time, so two builds of one source give the same package.
+set(_man_pages "")
+foreach(page devsim.1 logfwd.1)
+  set(_source ${PROJECT_SOURCE_DIR}/man/${page})
+  set(_packed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${_packed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND /bin/sh -c "\"$0\" -9n -c \"$1\" > \"$2\"" ${GZIP_PROGRAM} ${_source} ${_packed}
+    DEPENDS ${_source}
+    VERBATIM)
+  list(APPEND _man_pages ${_packed})
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${_man_pages})
+install(FILES ${_man_pages} DESTINATION share/man/man1)
+
+# The Debian architecture of what is built: the host's own, or the one that
+# matches the cross toolchain's multiarch triplet.
+function(debian_architecture out)
+  set(_query -qDEB_HOST_ARCH)
+  if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
+    list(PREPEND _query -t${CMAKE_LIBRARY_ARCHITECTURE})
+  endif()
+  execute_process(COMMAND dpkg-architecture ${_query}
+    OUTPUT_VARIABLE _arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET
+    RESULT_VARIABLE _failed)
+  if(_failed)
+    message(FATAL_ERROR "dpkg-architecture (package dpkg-dev) is needed to name the package")
+  endif()
+  set(${out} ${_arch} PARENT_SCOPE)
+endfunction()
+debian_architecture(CTRLTOOLS_DEB_ARCH)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ctrltools)
+set(CPACK_PACKAGE_VENDOR "ctrltools")
+set(CPACK_PACKAGE_CONTACT "ctrltools maintainers <ctrltools@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "controller tools: message-bus test device (devsim) and syslog forwarder (logfwd)")
+set(CPACK_PACKAGE_DESCRIPTION
+  "devsim plays a measuring device on the controller's message bus: it announces\n\
+itself, sends status and measurement messages at an interval and answers menu\n\
+requests. logfwd forwards a text log file and its rotated .gz archives to a\n\
+syslog server over UDP, one RFC 3164 datagram per line.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CTRLTOOLS_DEB_ARCH})
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# gzip: logfwd runs gunzip and gzip on the archives.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gzip")
+
+# dpkg-shlibdeps names the packages of the libraries the programs link
+# (libmosquitto1, libinih1, libstdc++6, libc6); without it they are named
+# here. The controller's own libraries (PLATFORM_STANDINS=OFF) belong to its
+# firmware, not to any Debian package, so nothing is declared for them.
+find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(PLATFORM_STANDINS AND DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+elseif(PLATFORM_STANDINS)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+    ", libmosquitto1, libinih1, libstdc++6, libgcc-s1, libc6")
+endif()
+include(CPack)
+
+# The package test: built with cpack, unpacked with dpkg -x, run from there.
+if(BUILD_TESTING)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/package ${PROJECT_BINARY_DIR}/tests/package)
+endif()
