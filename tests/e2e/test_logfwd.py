@@ -1,0 +1,214 @@
+"""logfwd end to end, run by the real binary against a UDP sink or rsyslogd
+on 127.0.0.1:514: usage and exit statuses, the settings file, resolution,
+the datagrams, the archive pass and slow mode."""
+import os
+import shutil
+import time
+import unittest
+
+import harness
+from harness import LOGFWD, run
+from syslog_peers import (Rsyslog, SETTINGS_PATH, UdpSink, archive_content, write_archive,
+                          write_settings)
+
+USAGE = ("Usage: {program} filename [all] [all slow]\n"
+         "\tfilename: path of the file that contains the logs to send\n"
+         "\tall: sends also the logs that are in associated archive files\n"
+         "\tslow; sleeps 60 seconds between each archive file to be able to read all of "
+         "them in Syslog Watcher\n")
+
+LOG_LINES = [
+    b"Jan 12 06:30:01 ctrl user.warn app[42]: disk almost full",
+    b"Jan  5 06:30:02 ctrl user.info app: a: b @@@UnfindableSeparator@@@ c\r",
+    b"",
+    b"no separators at all",
+    b"Jan 12 06:30:03 ctrl user.err app: \x00\xff\xfe bytes",
+]
+LOG_DATAGRAMS = [
+    b"<12>Jan 12 06:30:01 ctrl app[42]: disk almost full",
+    b"<14>Jan  5 06:30:02 ctrl app: a: b @@@UnfindableSeparator@@@ c\r",
+    b"<15>",
+    b"<15>no separators at all",
+    b"<11>Jan 12 06:30:03 ctrl app: \x00\xff\xfe bytes",
+]
+
+
+def sent_line(path, count):
+    return "Successfully sent %d logs from %s file\n" % (count, path)
+
+
+class LogfwdCase(unittest.TestCase):
+    """A scratch folder, settings pointing at 127.0.0.1 and a UDP sink."""
+
+    def setUp(self):
+        self.assertTrue(harness.in_sandbox(), "run inside tests/e2e/sandbox.sh")
+        self.dir = harness.scratch_dir(self)
+        write_settings("host = 127.0.0.1\n")
+        self.addCleanup(lambda: os.path.exists(SETTINGS_PATH) and os.remove(SETTINGS_PATH))
+        self.sink = UdpSink()
+        self.addCleanup(self.sink.close)
+
+    def write_log(self, name, lines):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as out:
+            out.write(b"".join(line + b"\n" for line in lines))
+        return path
+
+    def logfwd(self, *args, **kwargs):
+        result = run(LOGFWD, *args, **kwargs)
+        return result.stdout.decode("utf-8", "replace"), result.returncode
+
+    def assert_run(self, args, stdout, status):
+        self.assertEqual(self.logfwd(*args), (stdout, status), args)
+
+
+class UsageTest(LogfwdCase):
+    def test_usage_and_status_1(self):
+        usage = USAGE.format(program=LOGFWD)
+        for args in ([], ["-h"], ["--help"], ["-h", "log", "all", "slow"], ["--help", "x"]):
+            result = run(LOGFWD, *args)
+            self.assertEqual((result.stdout.decode(), result.stderr, result.returncode),
+                             (usage, b"", 1), args)
+        self.assertEqual(self.sink.settle(), [])
+
+
+class SettingsTest(LogfwdCase):
+    def test_settings_failures_end_with_255_before_sending(self):
+        log = self.write_log("messages", LOG_LINES)
+        missing = "Setting file /etc/orvane/syslog_settings is missing.\n"
+        no_host = "Impossible to read syslog host from /etc/orvane/syslog_settings file.\n"
+        no_address = "ERROR in getting info for socket opening\n"
+        cases = [
+            (None, missing),
+            ("port = 514\n# host = 127.0.0.1\nhostname = 127.0.0.1\n", no_host),
+            ("host = no-such-host.invalid\n", no_address),
+            ("host =\n", no_address),
+            ("host = 127.0.0.1 x\n", no_address),
+        ]
+        for settings, message in cases:
+            if settings is None:
+                os.remove(SETTINGS_PATH)
+            else:
+                write_settings(settings)
+            self.assert_run([log], message, 255)
+        os.remove(SETTINGS_PATH)
+        os.mkdir(SETTINGS_PATH)
+        self.addCleanup(os.rmdir, SETTINGS_PATH)
+        self.assert_run([log], missing, 255)
+        self.assertEqual(self.sink.settle(), [])
+
+    def test_settings_layout(self):
+        log = self.write_log("messages", [b"x"])
+        write_settings("; syslog receiver\n[syslog]\n   host   =   127.0.0.1   \n")
+        self.assert_run([log], sent_line(log, 1), 0)
+        self.assertEqual(self.sink.wait_for(1), [b"<15>x"])
+
+    def test_ipv6_host(self):
+        log = self.write_log("messages", LOG_LINES[:1])
+        write_settings("host = ::1\n")
+        with UdpSink("::1") as sink6:
+            self.assert_run([log], sent_line(log, 1), 0)
+            self.assertEqual(sink6.wait_for(1), LOG_DATAGRAMS[:1])
+
+
+class DatagramTest(LogfwdCase):
+    def test_one_datagram_per_line_byte_for_byte(self):
+        log = self.write_log("messages", LOG_LINES)
+        self.assert_run([log], sent_line(log, len(LOG_LINES)), 0)
+        self.assertEqual(self.sink.wait_for(len(LOG_DATAGRAMS)), LOG_DATAGRAMS)
+
+    def test_log_file_that_cannot_be_opened(self):
+        for path in (os.path.join(self.dir, "missing"), self.dir):
+            self.assert_run([path, "all"], "Impossible to open the file %s in Read Mode\n" % path, 0)
+        self.assertEqual(self.sink.settle(), [])
+
+
+class RsyslogTest(LogfwdCase):
+    def test_rsyslog_parses_the_fields_of_the_original_lines(self):
+        self.sink.close()
+        levels = [("user.emerg", "emerg"), ("user.alert", "alert"), ("user.err", "err"),
+                  ("user.warn", "warning"), ("user.notice", "notice"), ("user.info", "info"),
+                  ("user.debug", "debug"), ("user.crit", "debug"), ("daemon.err", "debug"),
+                  ("USER.INFO", "debug")]
+        lines = [("Feb  3 10:11:%02d ctrl-%d %s app%d[7]: message %d: with colon"
+                  % (n, n, word, n, n)).encode() for n, (word, _) in enumerate(levels)]
+        expected = ["user|%s|Feb  3 10:11:%02d|ctrl-%d|app%d[7]:| message %d: with colon"
+                    % (severity, n, n, n, n) for n, (_, severity) in enumerate(levels)]
+        log = self.write_log("messages", lines)
+        with Rsyslog() as rsyslog:
+            self.assert_run([log], sent_line(log, len(lines)), 0)
+            self.assertEqual(rsyslog.wait_for(len(expected)), expected)
+
+
+class ArchiveTest(LogfwdCase):
+    ARCHIVES = {"messages.1.gz": b"Mar 1 00:00:01 h user.info one: 1\n",
+                "messages.2.gz": b"Mar 1 00:00:02 h user.info two: 2\n",
+                "messages.10.gz": b"Mar 1 00:00:10 h user.info ten: 10a\n"
+                                  b"Mar 1 00:00:10 h user.info ten: 10b\n"}
+
+    def setUp(self):
+        super().setUp()
+        self.log = self.write_log("messages", [b"Mar 2 00:00:00 h user.warn log: now"])
+        for name, content in self.ARCHIVES.items():
+            write_archive(os.path.join(self.dir, name), content)
+        with open(os.path.join(self.dir, "messages.3"), "wb") as out:
+            out.write(b"not an archive\n")
+        self.before = self.archives()
+
+    def archives(self):
+        return {name: archive_content(os.path.join(self.dir, name)) for name in self.ARCHIVES}
+
+    def assert_archives_as_before(self):
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         sorted(list(self.ARCHIVES) + ["messages", "messages.3"]))
+        self.assertEqual(self.archives(), self.before)
+
+    def archive_path(self, number):
+        return os.path.join(self.dir, "messages.%d" % number)
+
+    def test_archives_highest_number_first_then_the_log(self):
+        stdout = (sent_line(self.archive_path(10), 2) + sent_line(self.archive_path(2), 1) +
+                  sent_line(self.archive_path(1), 1) + sent_line(self.log, 1))
+        self.assert_run([self.log, "all"], stdout, 0)
+        self.assertEqual(self.sink.wait_for(5), [
+            b"<14>Mar 1 00:00:10 h ten: 10a", b"<14>Mar 1 00:00:10 h ten: 10b",
+            b"<14>Mar 1 00:00:02 h two: 2", b"<14>Mar 1 00:00:01 h one: 1",
+            b"<12>Mar 2 00:00:00 h log: now"])
+        self.assert_archives_as_before()
+
+    def test_flags_are_positional_and_exact(self):
+        for flags in (["slow"], ["x", "slow"], ["ALL"], ["All", "slow"], ["x", "all"]):
+            self.assert_run([self.log] + flags, sent_line(self.log, 1), 0)
+        self.assertEqual(self.sink.wait_for(5), [b"<12>Mar 2 00:00:00 h log: now"] * 5)
+        self.assert_archives_as_before()
+
+    def test_extra_arguments_are_ignored(self):
+        stdout = "".join(sent_line(p, n) for p, n in (
+            (self.archive_path(10), 2), (self.archive_path(2), 1), (self.archive_path(1), 1),
+            (self.log, 1)))
+        self.assert_run([self.log, "all", "fast", "slow", "more"], stdout, 0)
+        self.assert_archives_as_before()
+
+    @unittest.skipIf(harness.EMULATOR, "libfaketime cannot reach a program run by the emulator; "
+                     "the interrupted slow runs of test_logfwd_faults show the pause in real time")
+    def test_slow_mode_pauses_after_every_archive(self):
+        stdout = "".join(sent_line(p, n) + "Sleeping 1 min...\n" for p, n in (
+            (self.archive_path(10), 2), (self.archive_path(2), 1), (self.archive_path(1), 1)))
+        started = time.monotonic()
+        result = run("faketime", "-f", "+0 x60", LOGFWD, self.log, "all", "slow")
+        elapsed = time.monotonic() - started
+        self.assertEqual((result.stdout.decode(), result.returncode),
+                         (stdout + sent_line(self.log, 1), 0))
+        # three minutes of the program's time, one second each in real time
+        self.assertGreater(elapsed, 2.5)
+        self.assert_archives_as_before()
+
+
+class SlowWithoutArchivesTest(LogfwdCase):
+    def test_no_archive_means_no_pause(self):
+        log = self.write_log("messages", [b"x"])
+        self.assert_run([log, "all", "slow"], sent_line(log, 1), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
