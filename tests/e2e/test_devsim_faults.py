@@ -1,0 +1,160 @@
+"""devsim under faults, end to end: a broker that is absent at the start or
+killed during the run, stop signals at awkward moments, and a burst of
+requests. Each test checks that nothing the device sent is lost, duplicated
+or reordered, and that it always withdraws and exits with status 0.
+"""
+import os
+import signal
+import time
+import unittest
+
+import harness
+from broker import Broker
+from test_devsim import (ANNOUNCEMENT, NAME_REPORT, START_TRACE, ACCEPT_TRACE, STOP_TRACE, WITHDRAWAL,
+                         Device, accept, assert_in_order, stamp_seconds, topic, up_messages, up_types)
+
+BURST = 2000
+REPLY = ('{"fid":"DEV-1","sequence_id":"menu_state_ask","success":true,'
+         '"ref_id":"%s","data":{"reference":32769}}')
+
+
+def periodic(got):
+    return [(t, p) for t, p in up_messages(got) if t in (2, 3)]
+
+
+def stamps_of_2(got):
+    return [stamp_seconds(p) for t, p in periodic(got) if t == 2]
+
+
+def resumed_after(moment):
+    """A predicate: a message 2 stamped well after moment has arrived."""
+    return lambda got: any(s > moment + 1 for s in stamps_of_2(got))
+
+
+class BrokerFaults(unittest.TestCase):
+    def setUp(self):
+        self.broker = Broker()
+        self.addCleanup(self.broker.close)
+        self.recorder = self.broker.recorder()
+
+    def test_broker_absent_at_the_start_then_started(self):
+        self.broker.stop()
+        device = Device(self, self.broker)
+        time.sleep(3)  # several connection attempts fail meanwhile
+        self.assertTrue(device.alive())
+        self.broker.start()
+        accept(self.broker, self.recorder)
+        got = self.recorder.wait_for(lambda got: 3 in up_types(got))
+        self.assertEqual(up_types(got)[:4], [1500, 1501, 2, 3])
+        self.assertEqual(up_messages(got)[:2], [(1500, ANNOUNCEMENT), (1501, NAME_REPORT)])
+        self.assertEqual(device.devsim_traces(), [START_TRACE, ACCEPT_TRACE])
+        unreachable = f" on_disconnect: cannot reach broker {self.broker.address()} ("
+        self.assertEqual(sum(unreachable in t for t in device.traces()), 1)
+
+    def test_broker_killed_and_restarted_twice_loses_nothing(self):
+        device = Device(self, self.broker)
+        accept(self.broker, self.recorder)
+        self.recorder.wait_for(lambda got: 3 in up_types(got))
+        outages = []
+        for _ in range(2):
+            down = time.time()
+            self.broker.stop(kill=True)
+            time.sleep(5)  # devsim sends two or three pairs meanwhile
+            up = time.time()
+            self.broker.start()
+            outages.append((down, up))
+            self.recorder.wait_for(resumed_after(up), timeout=20)
+
+        got = self.recorder.messages()
+        self.assertTrue(device.alive())
+        self.assertEqual(up_types(got)[:2], [1500, 1501])
+        self.assertNotIn(1500, up_types(got)[2:])  # still registered: no withdrawal
+        assert_in_order(self, periodic(got))
+        stamps = stamps_of_2(got)
+        # Sent every 2 s: a lost pair would leave a gap of 4 s or more.
+        self.assertLessEqual(max(b - a for a, b in zip(stamps, stamps[1:])), 3, stamps)
+        for down, up in outages:
+            sent_while_down = [s for s in stamps if s >= down and s + 1 <= up]
+            self.assertGreaterEqual(len(sent_while_down), 2, (down, up, stamps))
+
+
+class StopSignals(unittest.TestCase):
+    def setUp(self):
+        self.broker = Broker()
+        self.addCleanup(self.broker.close)
+        self.recorder = self.broker.recorder()
+        self.device = Device(self, self.broker)
+        self.recorder.wait_for(lambda got: 1500 in up_types(got))
+
+    def wait_for_withdrawal(self):
+        self.assertEqual(self.device.wait(), (0, b""))
+        return self.recorder.wait_for(lambda got: up_messages(got)[-1] == (1500, WITHDRAWAL))
+
+    def test_sigterm_while_waiting_for_the_verdict(self):
+        self.device.signal(signal.SIGTERM)
+        got = self.wait_for_withdrawal()
+        self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
+        self.assertEqual(self.device.devsim_traces(), [START_TRACE, STOP_TRACE % 15])
+
+    def test_sigterm_right_after_acceptance(self):
+        self.broker.publish(topic("down", 1500), '{"valid":true}')
+        self.recorder.wait_for(lambda got: 1501 in up_types(got))
+        self.device.signal(signal.SIGTERM)
+        got = self.wait_for_withdrawal()
+        self.assertEqual(up_messages(got)[:2], [(1500, ANNOUNCEMENT), (1501, NAME_REPORT)])
+        self.assertIn(up_types(got)[2:-1], ([], [2, 3]))  # the pass under way may still send its pair
+        self.assertEqual(self.device.devsim_traces(), [START_TRACE, ACCEPT_TRACE, STOP_TRACE % 15])
+
+    def test_two_signals_in_a_row_report_the_second(self):
+        # Stopped, the device gets both at once when it goes on, and their
+        # handlers run in the order sent: the kernel delivers the lower number
+        # (SIGINT) first, and SIGQUIT's handler interrupts it at once, so
+        # SIGINT's is the one that finishes last.
+        self.device.signal(signal.SIGSTOP)
+        self.device.signal(signal.SIGQUIT)
+        self.device.signal(signal.SIGINT)
+        self.device.signal(signal.SIGCONT)
+        got = self.wait_for_withdrawal()
+        self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
+        self.assertEqual(self.device.devsim_traces(), [START_TRACE, STOP_TRACE % 2])
+
+
+def rss_kb(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")
+
+
+class RequestBurst(unittest.TestCase):
+    def burst(self, tag):
+        """Publishes BURST menu-state requests at once; waits for every reply."""
+        requests = [(topic("down", 2000), '{"sequence_id":"menu_state_ask","ref_id":"%s%d"}' % (tag, n))
+                    for n in range(BURST)]
+        self.broker.publish_many(requests)
+        expected = sorted(REPLY % f"{tag}{n}" for n in range(BURST))
+        mine = lambda got: [p for t, p in up_messages(got) if t == 2001 and f'"ref_id":"{tag}' in p]
+        got = self.recorder.wait_for(lambda got: len(mine(got)) >= BURST, timeout=15)
+        time.sleep(1.6)  # two more passes: nothing further may follow
+        self.assertEqual(sorted(mine(self.recorder.messages())), expected)
+
+    def test_a_burst_of_requests_is_answered_once_each_without_growing(self):
+        self.broker = Broker()
+        self.addCleanup(self.broker.close)
+        self.recorder = self.broker.recorder()
+        device = Device(self, self.broker)
+        accept(self.broker, self.recorder)
+        self.recorder.wait_for(lambda got: 3 in up_types(got))
+        self.burst("a")
+        after_first = rss_kb(device.process.pid)
+        self.burst("b")
+        after_second = rss_kb(device.process.pid)
+        self.assertTrue(device.alive())
+        if harness.EMULATOR:
+            return  # the resident size would be the emulator's
+        self.assertLessEqual(after_second - after_first, 256, (after_first, after_second))
+
+
+if __name__ == "__main__":
+    unittest.main()
