@@ -1,0 +1,39 @@
+#!/bin/sh
+# test-sanitizers.sh: builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer (gcc, build/asan) and runs the whole ctest suite,
+# end-to-end tests included, so the real binaries run sanitized too.
+# Reports go to files, not to standard error, which the tests compare: a
+# report makes its program exit with status 86 (the test fails) and is printed
+# here after ctest, which fails this script as well.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+build=build/asan
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DENABLE_SANITIZERS=ON -DWARNINGS_AS_ERRORS=ON
+cmake --build "$build"
+
+reports="$PWD/$build/sanitizer-reports"
+rm -rf "$reports"
+mkdir -p "$reports"
+common="halt_on_error=1:exitcode=86:log_path=$reports/report:print_stacktrace=1"
+export ASAN_OPTIONS="$common:detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
+export UBSAN_OPTIONS="$common"
+export LSAN_OPTIONS="exitcode=86"
+
+status=0
+ctest --test-dir "$build" --output-on-failure -j2 || status=$?
+
+found=0
+for report in "$reports"/report*; do
+    [ -e "$report" ] || continue
+    found=1
+    echo "=== sanitizer report $report"
+    cat "$report"
+done
+if [ "$found" -ne 0 ]; then
+    echo "sanitizer reports found (above)" >&2
+    status=1
+fi
+exit "$status"
