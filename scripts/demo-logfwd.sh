@@ -4,7 +4,8 @@
 set -eu
 build=$1
 work=$(mktemp -d)
-trap 'kill $(cat "$work/rsyslogd.pid" 2>/dev/null) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+rsyslogd_pid=""
+trap '[ -z "$rsyslogd_pid" ] || { kill "$rsyslogd_pid"; wait "$rsyslogd_pid"; }; rm -rf "$work"' EXIT
 
 cat > "$work/rsyslog.conf" <<CONF
 global(workDirectory="$work")
@@ -15,6 +16,7 @@ template(name="readable" type="string"
 if \$inputname == "imudp" then { action(type="omfile" file="$work/received.log" template="readable") }
 CONF
 rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" >"$work/rsyslogd.out" 2>&1 &
+rsyslogd_pid=$!
 for _ in $(seq 50); do grep -q ' 0100007F:0202 ' /proc/net/udp && break; sleep 0.1; done
 
 echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
