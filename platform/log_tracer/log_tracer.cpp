@@ -1,6 +1,8 @@
 // Log tracer stand-in: one line per record on standard error, written with a
 // single write so that records from several processes do not interleave.
 // Layout: time app controller-fid level file:line function: message
+// Control characters inside a record are written as \xNN, so that a value
+// taken from a bus message can neither split a record nor forge one.
 #include "log_tracer.h"
 
 #include <cstdarg>
@@ -39,6 +41,27 @@ std::string vformat(const char* format, va_list args)
     text.resize(static_cast<size_t>(needed));
     return text;
 }
+// The record on one line: its own trailing newline kept, every other
+// control character made visible.
+std::string one_line(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + 1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool last_newline = c == '\n' && i + 1 == text.size();
+        if (c >= 0x20 || c == '\t' || last_newline) {
+            out += static_cast<char>(c);
+        } else {
+            char code[5];
+            snprintf(code, sizeof code, "\\x%02x", c);
+            out += code;
+        }
+    }
+    if (out.empty() || out.back() != '\n')
+        out += '\n';
+    return out;
+}
 }  // namespace
 
 void initLogTracer(const char* app_name, const char* controller_fid)
@@ -55,11 +78,9 @@ void logTracePrint(const char* source_file, int source_line, const char* functio
     std::string message = vformat(format, args);
     va_end(args);
 
-    std::string record = trace_time() + " " + tracer_app + " " + tracer_fid + " " +
+    const std::string record = one_line(trace_time() + " " + tracer_app + " " + tracer_fid + " " +
                          std::to_string(level) + " " + source_file + ":" +
-                         std::to_string(source_line) + " " + function + ": " + message;
-    if (record.empty() || record.back() != '\n')
-        record += '\n';
+                         std::to_string(source_line) + " " + function + ": " + message);
     // Best effort: a tracer has nowhere to report its own failure.
     const char* p = record.data();
     size_t left = record.size();
