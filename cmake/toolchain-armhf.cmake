@@ -15,9 +15,20 @@ find_program(CMAKE_STRIP arm-linux-gnueabihf-strip)
 set(CMAKE_CXX_FLAGS_INIT -Wno-psabi)
 
 # ctest runs the test programs (and gtest discovery) through the emulator; the
-# end-to-end tests get it as EMULATOR. -L: the ARM loader and libc of the
-# cross toolchain; the :armhf libraries are found in /usr/lib/arm-linux-gnueabihf.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/usr/arm-linux-gnueabihf)
+# end-to-end tests get it as EMULATOR. "-L /" rather than the cross
+# toolchain's /usr/arm-linux-gnueabihf: that prefix gives the toolchain's
+# ld.so, which then loads libc.so.6 of libc6:armhf (needed by the :armhf
+# libraries) from /lib/arm-linux-gnueabihf; once the two differ in version
+# (a security update of libc6:armhf), a forked child crashes. With "/" the
+# loader and every library come from the :armhf packages, as on a device.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/)
+
+# 64-bit file offsets: a 32-bit readdir() fails with EOVERFLOW on ext4's
+# 64-bit directory cookies under qemu (and on the device wherever inode
+# numbers pass 32 bits), and the programs list directories. The platform's
+# declarations pass no off_t, ino_t or struct stat: their ABI is unchanged.
+set(CMAKE_C_FLAGS_INIT -D_FILE_OFFSET_BITS=64)
+string(APPEND CMAKE_CXX_FLAGS_INIT " -D_FILE_OFFSET_BITS=64")
 
 # Multiarch: ARM libraries in /usr/lib/arm-linux-gnueabihf, ARM-only headers
 # in /usr/include/arm-linux-gnueabihf, the rest of /usr/include shared.

@@ -1,12 +1,87 @@
 #!/bin/sh
-# test.sh: installs what is missing, builds with warnings as errors and runs
-# the whole test suite (unit and end-to-end) under ctest. Needs root for the
-# private namespaces of the end-to-end tests.
-set -eu
+# test.sh: the one command for CI and by hand. Installs what is missing,
+# builds x86-64 (build/x86) and the controller's armhf (build/armhf, run
+# under qemu-arm) with warnings as errors, runs the whole ctest suite on both,
+# x86-64 first, then the sanitizer and fuzz scripts when they are there.
+# Unlike a plain "set -e" script it goes on after a failed stage, so that one
+# run shows every failure; it ends with a table of stages, results and times.
+# Needs root: the end-to-end tests use private namespaces. JOBS=2 by default.
+set -u
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+jobs=${JOBS:-2}
+logs=build/logs
+summary=""
+failed=0
 
-build=build/x86_64
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON
-cmake --build "$build"
-ctest --test-dir "$build" --output-on-failure -j2
+# stage NAME COMMAND...: runs COMMAND, timed; NAME's row goes in the summary.
+stage() {
+    name=$1
+    shift
+    echo "==== $name: $*"
+    start=$(date +%s)
+    if "$@"; then result=ok; else result=FAILED; failed=$((failed + 1)); fi
+    seconds=$(($(date +%s) - start))
+    summary="$summary$(printf '%-22s %-7s %5ds  %s' "$name" "$result" "$seconds" "$(tests_line "$name")")
+"
+    [ "$result" = ok ]
+}
+
+# The ctest tally of a test stage ("25 tests, 0 failed"), from its log.
+tests_line() {
+    [ -f "$logs/$1.log" ] || return 0
+    sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 tests, \1 failed/p' "$logs/$1.log"
+}
+
+configure_and_build() {
+    dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON "$@" &&
+        cmake --build "$dir" -j "$jobs"
+}
+
+# run_tests NAME DIR: the whole suite; the log keeps the tally for the summary.
+run_tests() {
+    { ctest --test-dir "$2" --output-on-failure -j "$jobs"; echo $? >"$logs/$1.status"; } 2>&1 |
+        tee "$logs/$1.log"
+    return "$(cat "$logs/$1.status")"
+}
+
+# build_and_test ARCH DIR CMAKE_ARGS...: the test stage only after a good build.
+build_and_test() {
+    arch=$1 dir=$2
+    shift 2
+    if stage "$arch-build" configure_and_build "$dir" "$@"; then
+        stage "$arch-tests" run_tests "$arch-tests" "$dir"
+    else
+        note "$arch-tests" skipped
+    fi
+}
+
+note() {
+    summary="$summary$(printf '%-22s %-7s' "$1" "$2")
+"
+}
+
+# optional_stage NAME SCRIPT: runs SCRIPT when it exists and is executable.
+optional_stage() {
+    if [ -x "$2" ]; then
+        stage "$1" "$2"
+    else
+        note "$1" absent
+    fi
+}
+
+mkdir -p "$logs"
+rm -f "$logs"/*.log "$logs"/*.status
+total_start=$(date +%s)
+stage dependencies scripts/install-deps.sh || true
+build_and_test x86-64 build/x86
+build_and_test armhf build/armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
+optional_stage sanitizers scripts/test-sanitizers.sh || true
+optional_stage fuzz scripts/fuzz.sh || true
+
+echo
+echo "==== summary (stage, result, seconds, tests)"
+printf '%s' "$summary"
+printf '%-22s %-7s %5ds\n' total "$([ $failed -eq 0 ] && echo ok || echo FAILED)" $(($(date +%s) - total_start))
+[ $failed -eq 0 ]
