@@ -46,7 +46,7 @@ same "control fields" "ctrltools 1.0.2 $arch utils" \
 # Depends names the package of every library the programs link, and gzip.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
 declared() { printf '%s\n' "$depends" | grep -qx "$1" || fail "Depends lacks $1: $(echo $depends)"; }
-for needed in libc6 libstdc++6 libinih1 gzip; do
+for needed in libc6 libstdc++6 libmosquitto1 libinih1 gzip; do
     declared "$needed"
 done
 
@@ -75,11 +75,15 @@ for program in devsim logfwd; do
     case $kind in *"$machine"*", stripped"*) ;; *) fail "$program is not a stripped $machine program: $kind" ;; esac
 done
 
-# The whatis line of each page (what mandb indexes), and that it renders.
+# The whatis line of each page (what mandb indexes); it renders, and mandoc
+# (when there) finds nothing to warn about.
 while IFS='|' read -r page whatis; do
     packed=$root/usr/share/man/man1/$page.1.gz
     same "$page.1 whatis" "$packed: \"$whatis\"" "$(lexgrog "$packed" 2>&1)"
     man -l "$packed" 2>&1 | grep -q '^SYNOPSIS' || fail "$page.1.gz does not render"
+    if command -v mandoc >/dev/null; then
+        same "$page.1 lint" "" "$(mandoc -T lint -W warning "$packed" 2>&1)"
+    fi
 done <<'PAGES'
 devsim|devsim - test device for the controller's message bus
 logfwd|logfwd - forward a log file and its archives to a syslog server over UDP
