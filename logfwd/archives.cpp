@@ -1,9 +1,7 @@
-// The archive pass: the .gz archives beside the log file, highest number
-// first, each decompressed in place by gunzip, sent, and compressed again by
-// gzip. Deliberately stricter than running the two commands blindly: paths are
-// shell-quoted behind "--", an archive whose decompressed name is already taken
-// is skipped, the outcome is checked on disk, and the archive in hand is
-// compressed again whatever ends the pass (an exception, SIGINT, SIGTERM, SIGHUP).
+// The archive pass: .gz archives beside the log file, highest number first,
+// gunzip in place, send, gzip. Stricter than running the commands blindly: quoted
+// paths, taken names skipped, results checked on disk, and the archive in hand
+// compressed again whatever ends the pass (exception, SIGINT, SIGTERM, SIGHUP).
 #include "archives.h"
 
 #include <algorithm>

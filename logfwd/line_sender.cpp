@@ -1,8 +1,6 @@
-// The syslog line sender: each line of a log file goes out as "<PRI>" and the
-// line without its level word (RFC 3164 layout). Deliberately unlike a plain
-// std::ifstream loop: a FIFO without a writer reads as empty instead of
-// blocking, a directory is refused, a line is never cut, and only datagrams the
-// socket took are counted as sent; failures are counted apart.
+// The syslog line sender: each line goes out as "<PRI>" and the line without
+// its level word (RFC 3164). Unlike a std::ifstream loop it never blocks on a
+// FIFO, refuses directories, and counts refused datagrams apart from sent ones.
 #include "line_sender.h"
 
 #include <cerrno>

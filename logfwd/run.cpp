@@ -1,8 +1,6 @@
-// One logfwd run: command line, the syslog host from the settings file,
-// resolution, one UDP socket, the archive pass, the log file, release. Every
-// message goes to standard output. Unlike a bare main, the address list and
-// the socket are held by owners that release them on every path, exceptions
-// included.
+// One logfwd run: command line, syslog host from the settings file, resolution,
+// one UDP socket, archive pass, log file. Unlike a bare main, owners release the
+// address list and the socket on every path, exceptions included.
 #include "run.h"
 
 #include <cstdlib>

@@ -1,11 +1,7 @@
-// Settings files of the tools library stand-in, read with inih:
-// "key = value" lines, "#" and ";" comment lines, " ;" starts a comment after
-// a value, blanks around key and value trimmed, the last of a repeated key
-// wins. Section headers are allowed and ignored: keys are looked up by name
-// alone. A file that cannot be read gives no keys.
-// Unlike inih on its own, an indented line is a setting of its own (inih
-// would append it to the previous value), and a line too long for inih's
-// buffer is dropped whole instead of being cut into pieces.
+// Settings files of the tools library stand-in, read with inih: "key = value",
+// "#"/";" comments, blanks trimmed, sections ignored, the last repeated key wins.
+// Unlike plain inih, an indented line is a setting of its own (not a
+// continuation) and a line too long for inih's buffer is dropped, not cut.
 #include "tools.h"
 
 #include <cstdio>
