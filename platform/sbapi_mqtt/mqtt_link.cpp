@@ -1,9 +1,7 @@
-// The bus stand-in's MQTT connection (libmosquitto, non-threaded). Unlike
-// mosquitto_loop(), a pass drains the socket (the library reads one packet a
-// call) and never waits: connecting is asynchronous, to an address resolved
-// once, and reconnection is ours, since the library's own back-off only works
-// in its thread. Publishes go to the library only while it is connected, so
-// that the messages it re-sends after a reconnection stay ahead of our queue.
+// The bus stand-in's MQTT connection (libmosquitto, no thread). Unlike
+// mosquitto_loop(), a pass drains the socket and never waits, and we reconnect
+// ourselves; publishes reach the library only while it is connected, so that
+// what it re-sends after a reconnection stays ahead of our own queue.
 #include "mqtt_link.h"
 
 #include <algorithm>

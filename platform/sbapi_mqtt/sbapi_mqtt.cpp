@@ -1,8 +1,6 @@
-// Message-bus client stand-in over MQTT. The device's identity is the "fid"
-// of the first message it sends; from then on it sends on
-// sbapi/<fid>/up/<type> and receives sbapi/<fid>/down/<type>. Unlike a
-// callback-driven client, nothing happens between calls: handlers run only
-// inside sbapi_doWork, outside the MQTT library, so they may send freely.
+// Message-bus client stand-in over MQTT: the device is the "fid" of its first
+// message, and types map to sbapi/<fid>/up|down/<type>. Handlers run inside
+// sbapi_doWork but outside the MQTT library's callbacks, so they may send freely.
 #include "sbapi.h"
 
 #include <cstdlib>
