@@ -28,7 +28,7 @@ for target in $targets; do
     if "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/" "$work" "tests/fuzz/corpus/$target" \
         >"$log" 2>&1; then
-        grep -E '^#[0-9]+ +DONE' "$log" || tail -n 3 "$log"
+        grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || tail -n 3 "$log"
     else
         echo "FINDING in $target (log $log):"
         grep -E -A 30 'ERROR|oracle failed|Test unit written' "$log" | head -n 60
