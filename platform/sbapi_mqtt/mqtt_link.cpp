@@ -90,7 +90,9 @@ std::string reason(int rc)
     return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
 }
 
-// The numeric address, so that reconnecting never waits on a name lookup.
+// The first IPv4 address (else the first at all) in numeric form, so that
+// reconnecting never waits on a name lookup and "localhost" does not turn
+// into ::1 for a broker that listens on 127.0.0.1 only.
 std::string resolve_once(const std::string& host)
 {
     addrinfo hints{};
@@ -98,9 +100,14 @@ std::string resolve_once(const std::string& host)
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
         return host;
+    const addrinfo* pick = found;
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        if (a->ai_family == AF_INET) {
+            pick = a;
+            break;
+        }
     char numeric[NI_MAXHOST] = {};
-    int rc = getnameinfo(found->ai_addr, found->ai_addrlen, numeric, sizeof numeric, nullptr, 0,
-                         NI_NUMERICHOST);
+    int rc = getnameinfo(pick->ai_addr, pick->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST);
     freeaddrinfo(found);
     return rc == 0 ? numeric : host;
 }
@@ -204,7 +211,10 @@ void attempt_if_due(Link& l)
 bool readable(int fd, int wait_ms)
 {
     pollfd p{fd, POLLIN, 0};
-    int n = poll(&p, 1, wait_ms);
+    int n;
+    do
+        n = poll(&p, 1, wait_ms);
+    while (n < 0 && errno == EINTR);
     return n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
