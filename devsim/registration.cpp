@@ -28,13 +28,19 @@ void send_msgtype_1501(std::string name)
 }
 
 // Any later verdict counts too: a second acceptance reports the name again,
-// a refusal stops the device whatever its state.
+// a refusal stops the device whatever its state. Only a stop signal outranks
+// an acceptance.
 sbapi_RetVal callback_msgtype_1500(const std::string& message)
 {
     int valid = 0;
     json_decodeFromMessage(message.c_str(), "valid", nullptr, &valid, 0);
     if (valid != 0) {
         device_state = DEVICE_STATE_ACCEPTED;
+        // A stop signal that came first must not be undone by the verdict.
+        // Checked after the store: the signal handler cannot run in between
+        // unseen, since it stores device_state before stop_signal.
+        if (stop_signal != 0)
+            device_state = DEVICE_STATE_STOPPING;
         logTracePrint("devsim_main", 421, "callback_msgtype_1500", 6, "device \"%s\" is accepted\n",
                       device_fid.c_str());
         send_msgtype_1501(device_name);

@@ -60,3 +60,12 @@ TEST_F(Devsim, refusal_after_acceptance_stops)
     callback_msgtype_1500("{\"valid\":false}");
     EXPECT_EQ(device_state, DEVICE_STATE_STOPPING);
 }
+
+TEST_F(Devsim, acceptance_does_not_undo_a_stop_signal)
+{
+    device_state = DEVICE_STATE_REGISTERING;
+    handle_signal(15);
+    EXPECT_EQ(callback_msgtype_1500("{\"valid\":true}"), 0);
+    EXPECT_EQ(device_state, DEVICE_STATE_STOPPING);
+    EXPECT_EQ(recording::bodies(1501), std::vector<std::string>{NAME_REPORT});
+}
