@@ -69,8 +69,3 @@ elseif(PLATFORM_STANDINS)
     ", libmosquitto1, libinih1, libstdc++6, libgcc-s1, libc6")
 endif()
 include(CPack)
-
-# The package test: built with cpack, unpacked with dpkg -x, run from there.
-if(BUILD_TESTING)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/package ${PROJECT_BINARY_DIR}/tests/package)
-endif()
