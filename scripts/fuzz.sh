@@ -3,12 +3,13 @@
 # runs each for SECONDS (60 by default), starting from its seed corpus in
 # tests/fuzz/corpus/<target>/. A crash, a sanitizer report, a leak, a broken
 # oracle, a timeout or running out of memory fails the script; the input that
-# did it is kept in build/fuzz/findings/<target>/.
+# did it is kept in build/fuzz/findings/<target>/. FUZZ_BUILD=DIR builds and
+# runs elsewhere, e.g. a long run beside the CI's own build/fuzz.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 seconds=${1:-60}
-build=build/fuzz
+build=${FUZZ_BUILD:-build/fuzz}
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
