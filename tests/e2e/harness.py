@@ -43,3 +43,11 @@ def scratch_dir(test_case):
 
 def in_sandbox():
     return os.environ.get("CTRLTOOLS_SANDBOX") == "inside"
+
+
+def sanitized(program):
+    """True for a binary built with AddressSanitizer (and so LeakSanitizer)."""
+    if not os.path.isfile(program):
+        return False
+    with open(program, "rb") as binary:
+        return b"__asan_init" in binary.read()

@@ -10,7 +10,6 @@ import unittest
 
 import harness
 from broker import Broker
-from test_leaks import sanitized
 from test_devsim import (ANNOUNCEMENT, NAME_REPORT, START_TRACE, ACCEPT_TRACE, STOP_TRACE, WITHDRAWAL,
                          Device, accept, assert_in_order, stamp_seconds, topic, up_messages, up_types)
 
@@ -152,7 +151,7 @@ class RequestBurst(unittest.TestCase):
         self.burst("b")
         after_second = rss_kb(device.process.pid)
         self.assertTrue(device.alive())
-        if harness.EMULATOR or sanitized(harness.DEVSIM):
+        if harness.EMULATOR or harness.sanitized(harness.DEVSIM):
             return  # the resident size would be the emulator's, or hold ASan's quarantine
         # Measured: 52 kB between the first and the second burst, none later.
         self.assertLessEqual(after_second - after_first, 512, (after_first, after_second))

@@ -32,19 +32,13 @@ VALGRIND_OPTIONS = [
 SMALL_BAD_REQUESTS = [r for r in BAD_REQUESTS if len(r) < 100000]
 
 
-def sanitized(program):
-    """True for a binary built with AddressSanitizer (and so LeakSanitizer)."""
-    with open(program, "rb") as binary:
-        return b"__asan_init" in binary.read()
-
-
 class LeakChecked:
     """How to run a program so that a leak fails the run, and its reports."""
 
     def __init__(self, test, program):
         self.program = program
         self.prefix = os.path.join(harness.scratch_dir(test), "leaks")
-        self.sanitized = sanitized(program)
+        self.sanitized = harness.sanitized(program)
         if not self.sanitized:
             test.assertIsNotNone(shutil.which("valgrind"), "valgrind is missing: scripts/install-deps.sh")
 
