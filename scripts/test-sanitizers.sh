@@ -2,8 +2,8 @@
 # test-sanitizers.sh: builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer (gcc, build/asan) and runs the whole ctest suite,
 # end-to-end tests included, so the real binaries run sanitized too.
-# Reports go to files, not to standard error, which the tests compare: a
-# report makes its program exit with status 86 (the test fails) and is printed
+# Reports go to files, not to standard error, which the tests compare: an
+# error makes its program exit with status 86 (the test fails) and is printed
 # here after ctest, which fails this script as well.
 set -eu
 cd "$(dirname "$0")/.."
@@ -28,15 +28,21 @@ export LSAN_OPTIONS="exitcode=86"
 status=0
 ctest --test-dir "$build" --output-on-failure -j2 || status=$?
 
-found=0
+# Errors (ASan, LSan, UBSan's "runtime error") fail the run; warnings, such as
+# an allocation refused on purpose by a test, are only shown.
+errors=0
 for report in "$reports"/report*; do
     [ -e "$report" ] || continue
-    found=1
-    echo "=== sanitizer report $report"
+    if grep -q -E 'ERROR|runtime error' "$report"; then
+        errors=$((errors + 1))
+        echo "=== sanitizer report $report"
+    else
+        echo "=== sanitizer warning (not an error) $report"
+    fi
     cat "$report"
 done
-if [ "$found" -ne 0 ]; then
-    echo "sanitizer reports found (above)" >&2
+if [ "$errors" -ne 0 ]; then
+    echo "$errors sanitizer reports found (above)" >&2
     status=1
 fi
 exit "$status"
