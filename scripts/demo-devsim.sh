@@ -1,7 +1,8 @@
 #!/bin/sh
 # demo-devsim.sh BUILD_DIR: devsim against a private mosquitto broker: the
 # announcement, an acceptance by hand, the name report, two rounds of
-# periodic messages and the withdrawal on SIGTERM, as they appear on the bus.
+# periodic messages, a menu request and its reply, and the withdrawal on
+# SIGTERM, as they appear on the bus.
 # Run through demo.sh, which gives it private namespaces (port 1883 and
 # /mnt/vexa/set are its own); it stops everything it starts.
 set -eu
@@ -60,6 +61,13 @@ echo "== accepting it: mosquitto_pub -q 1 -t sbapi/DEMO-FID/down/1500 -m '{\"val
 mosquitto_pub -h 127.0.0.1 -q 1 -t sbapi/DEMO-FID/down/1500 -m '{"valid":true}'
 wait_for "$work/bus" '^sbapi/DEMO-FID/up/3 ' 2
 echo "-- the verdict, the name report (1501), then status (2) and measurement (3) every 2 s:"
+show_bus
+
+request='{"sequence_id":"menu_entry","ref_id":"demo-1","data":{"menu_reference":{"reference":1}}}'
+echo "== a menu request: mosquitto_pub -q 1 -t sbapi/DEMO-FID/down/2000 -m '$request'"
+mosquitto_pub -h 127.0.0.1 -q 1 -t sbapi/DEMO-FID/down/2000 -m "$request"
+wait_for "$work/bus" '^sbapi/DEMO-FID/up/2001 '
+echo "-- the request and its reply (2001), the table menu page as \"data\":"
 show_bus
 
 echo "== kill -TERM devsim"
