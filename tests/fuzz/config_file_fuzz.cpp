@@ -8,30 +8,11 @@
 #include <unistd.h>
 
 #include "fuzz_check.h"
+#include "fuzz_temp_file.h"
 #include "tools.h"
 
 namespace {
 const size_t LONGEST_LINE = 150;
-
-// A temporary file that holds content, removed on every path.
-class TempFile {
-public:
-    explicit TempFile(const std::string& content)
-    {
-        const char* dir = getenv("TMPDIR");
-        path = std::string(dir && *dir ? dir : "/tmp") + "/config_fuzz.XXXXXX";
-        int fd = mkstemp(&path[0]);
-        FUZZ_CHECK(fd >= 0, "cannot create %s", path.c_str());
-        FUZZ_CHECK(write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()),
-                   "cannot write %s", path.c_str());
-        close(fd);
-    }
-    ~TempFile() { unlink(path.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::string path;
-};
 
 bool is_key_char(char c)
 {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_temp_file.h"
 #include "line_sender.h"
 
 namespace {
@@ -74,25 +75,6 @@ std::vector<std::string> lines_of(const std::string& text)
     }
     return lines;
 }
-
-class TempFile {
-public:
-    explicit TempFile(const std::string& content)
-    {
-        const char* dir = getenv("TMPDIR");
-        path = std::string(dir && *dir ? dir : "/tmp") + "/log_line_fuzz.XXXXXX";
-        int fd = mkstemp(&path[0]);
-        FUZZ_CHECK(fd >= 0, "cannot create %s", path.c_str());
-        FUZZ_CHECK(write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()),
-                   "cannot write %s", path.c_str());
-        close(fd);
-    }
-    ~TempFile() { unlink(path.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::string path;
-};
 
 // Standard output of send_log_file, kept instead of printed.
 class CapturedOutput {
