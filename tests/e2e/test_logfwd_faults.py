@@ -11,22 +11,12 @@ import threading
 import unittest
 
 import harness
-from harness import LOGFWD, run, start
-from syslog_peers import UdpSink, archive_content, write_archive, write_settings
+from harness import LOGFWD, start
+from syslog_peers import archive_content, write_archive
+from test_logfwd import LogfwdCase, sent_line
 
 
-def sent_line(path, count):
-    return "Successfully sent %d logs from %s file\n" % (count, path)
-
-
-class FaultCase(unittest.TestCase):
-    def setUp(self):
-        self.assertTrue(harness.in_sandbox(), "run inside tests/e2e/sandbox.sh")
-        self.dir = harness.scratch_dir(self)
-        write_settings("host = 127.0.0.1\n")
-        self.sink = UdpSink()
-        self.addCleanup(self.sink.close)
-
+class FaultCase(LogfwdCase):
     def path(self, name):
         return os.path.join(self.dir, name)
 
@@ -34,10 +24,6 @@ class FaultCase(unittest.TestCase):
         with open(self.path(name), "wb") as out:
             out.write(content)
         return self.path(name)
-
-    def logfwd(self, *args, **kwargs):
-        result = run(LOGFWD, *args, **kwargs)
-        return result.stdout.decode("utf-8", "replace"), result.returncode
 
 
 class SendFailureTest(FaultCase):
