@@ -147,7 +147,7 @@ bool decompress_in_place(const std::string& archive, const std::string& plain)
     return true;
 }
 
-void forward_archive(const std::string& archive, const addrinfo* destination, int socket_fd,
+void forward_archive(const std::string& archive, const syslog_destination& destination,
                      bool slow)
 {
     const std::string plain = decompressed_path(archive);
@@ -156,7 +156,7 @@ void forward_archive(const std::string& archive, const addrinfo* destination, in
     const recompressor compress_again(plain, archive);
     if (stop_signal != 0)
         return;
-    send_log_file(destination, socket_fd, plain);
+    send_log_file(destination, plain, stop_signal);
     if (slow && stop_signal == 0)
         pause_a_minute();
 }
@@ -212,7 +212,7 @@ std::string decompressed_path(const std::string& archive)
     return archive.substr(0, archive.rfind(ARCHIVE_ENDING));
 }
 
-void forward_archives(const std::string& log_path, const addrinfo* destination, int socket_fd,
+void forward_archives(const std::string& log_path, const syslog_destination& destination,
                       bool slow)
 {
     const std::vector<std::string> archives = list_archive_files(log_path);
@@ -221,7 +221,7 @@ void forward_archives(const std::string& log_path, const addrinfo* destination, 
         for (const std::string& archive : archives) {
             if (stop_signal != 0)
                 break;
-            forward_archive(archive, destination, socket_fd, slow);
+            forward_archive(archive, destination, slow);
         }
     }
     end_by_stop_signal();

@@ -2,9 +2,10 @@
 // found, ordered highest number first, and sent one after the other.
 #pragma once
 
-#include <netdb.h>
 #include <string>
 #include <vector>
+
+#include "line_sender.h"
 
 // The number between the last "." in front of the last ".gz" and that ".gz",
 // read as strtol reads it (clamped to int); -1 when either is missing.
@@ -24,5 +25,5 @@ std::string decompressed_path(const std::string& archive);
 // Each archive in turn: decompressed in place, sent, (slow: a minute's pause),
 // compressed again. A stop signal during the pass ends the process by that
 // signal once the archive in hand is compressed again.
-void forward_archives(const std::string& log_path, const addrinfo* destination,
-                      int socket_fd, bool slow);
+void forward_archives(const std::string& log_path, const syslog_destination& destination,
+                      bool slow);

@@ -1,5 +1,5 @@
-// The syslog line sender: each line goes out as "<PRI>" and the line without
-// its level word (RFC 3164). Unlike a std::ifstream loop it never blocks on a
+// The syslog line sender: reads a file line by line and sends each line's
+// datagram (syslog_datagram.h). Unlike a std::ifstream loop it never blocks on a
 // FIFO, refuses directories, and counts refused datagrams apart from sent ones.
 #include "line_sender.h"
 
@@ -15,49 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run.h"
+#include "syslog_datagram.h"
 
 namespace {
-// Separators 0 to 6 of a log line "Jan 12 06:30:01 ctrl user.warn app[42]: text";
-// the text in front of separator 6 is the level word.
-const char FIELD_ENDS[] = {' ', ' ', ':', ':', ' ', ' ', ' '};
-const int FIELDS_BEFORE_TAG = sizeof(FIELD_ENDS);
-const int DEFAULT_PRIORITY = 15;
-
-struct level_entry {
-    std::string_view word;
-    int priority;
-};
-const level_entry LEVELS[] = {
-    {"user.emerg", 8},  {"user.alert", 9}, {"user.err", 11},   {"user.warn", 12},
-    {"user.notice", 13}, {"user.info", 14}, {"user.debug", 15},
-};
-
-// Finds the level word: true, with its first and one-past-last offsets, when
-// separators 0 to 6 all occur in order.
-bool find_level_word(std::string_view line, size_t& begin, size_t& end)
-{
-    size_t position = 0;
-    for (int i = 0; i < FIELDS_BEFORE_TAG; ++i) {
-        size_t found = line.find(FIELD_ENDS[i], position);
-        if (found == std::string_view::npos)
-            return false;
-        begin = position;
-        end = found;
-        position = found + 1;
-    }
-    return true;
-}
-
-void append_priority(std::string& datagram, int priority)
-{
-    datagram += '<';
-    if (priority >= 10)
-        datagram += static_cast<char>('0' + priority / 10);
-    datagram += static_cast<char>('0' + priority % 10);
-    datagram += '>';
-}
-
 struct file_closer {
     void operator()(FILE* file) const { fclose(file); }
 };
@@ -97,13 +57,13 @@ struct send_tally {
     int read_error = 0;
 };
 
-void send_datagram(const std::string& datagram, const addrinfo* destination, int socket_fd,
+void send_datagram(const std::string& datagram, const syslog_destination& destination,
                    send_tally& tally)
 {
     ssize_t result = 0;
     do {
-        result = sendto(socket_fd, datagram.data(), datagram.size(), 0, destination->ai_addr,
-                        destination->ai_addrlen);
+        result = sendto(destination.socket_fd, datagram.data(), datagram.size(), 0,
+                        destination.address->ai_addr, destination.address->ai_addrlen);
     } while (result == -1 && errno == EINTR);
     if (result != -1) {
         ++tally.sent;
@@ -132,15 +92,16 @@ bool read_line(FILE* file, line_buffer& buffer, std::string_view& line, send_tal
     return true;
 }
 
-send_tally send_lines(FILE* file, const addrinfo* destination, int socket_fd)
+send_tally send_lines(FILE* file, const syslog_destination& destination,
+                      const volatile sig_atomic_t& stop_requested)
 {
     send_tally tally;
     line_buffer buffer;
     std::string_view line;
     std::string datagram;
-    while (!stop_signal && read_line(file, buffer, line, tally)) {
+    while (stop_requested == 0 && read_line(file, buffer, line, tally)) {
         build_datagram(line, datagram);
-        send_datagram(datagram, destination, socket_fd, tally);
+        send_datagram(datagram, destination, tally);
     }
     return tally;
 }
@@ -158,45 +119,13 @@ void report(const std::string& path, const send_tally& tally)
 }
 }  // namespace
 
-int level_priority(std::string_view level_word)
-{
-    for (const level_entry& level : LEVELS) {
-        if (level.word == level_word)
-            return level.priority;
-    }
-    return DEFAULT_PRIORITY;
-}
-
-// A line with all of separators 0 to 6 loses its level word and the blank
-// after it; any other line goes out whole, as a debug-level user message.
-void build_datagram(std::string_view line, std::string& datagram)
-{
-    size_t begin = 0;
-    size_t end = 0;
-    datagram.clear();
-    if (!find_level_word(line, begin, end)) {
-        append_priority(datagram, DEFAULT_PRIORITY);
-        datagram.append(line);
-        return;
-    }
-    append_priority(datagram, level_priority(line.substr(begin, end - begin)));
-    datagram.append(line.substr(0, begin));
-    datagram.append(line.substr(end + 1));
-}
-
-std::string build_datagram(const std::string& line)
-{
-    std::string datagram;
-    build_datagram(std::string_view(line), datagram);
-    return datagram;
-}
-
-void send_log_file(const addrinfo* destination, int socket_fd, const std::string& path)
+void send_log_file(const syslog_destination& destination, const std::string& path,
+                   const volatile sig_atomic_t& stop_requested)
 {
     input_file file = open_for_reading(path);
     if (!file) {
         std::cout << "Impossible to open the file " << path << " in Read Mode" << std::endl;
         return;
     }
-    report(path, send_lines(file.get(), destination, socket_fd));
+    report(path, send_lines(file.get(), destination, stop_requested));
 }

@@ -106,9 +106,10 @@ int run(int argc, char** argv)
         std::cout << "ERROR in opening socket" << std::endl;
         return -1;
     }
+    const syslog_destination target{destination, sock.fd};
     if (args.all)
-        forward_archives(args.log_path, destination, sock.fd, args.slow);
-    send_log_file(destination, sock.fd, args.log_path);
+        forward_archives(args.log_path, target, args.slow);
+    send_log_file(target, args.log_path, stop_signal);
     return 0;
 }
 }  // namespace

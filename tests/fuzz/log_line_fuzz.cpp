@@ -17,6 +17,7 @@
 #include "fuzz_check.h"
 #include "fuzz_temp_file.h"
 #include "line_sender.h"
+#include "syslog_datagram.h"
 
 namespace {
 const int FAKE_SOCKET = 1234;
@@ -102,7 +103,8 @@ void check_file(const std::string& input)
     datagrams.clear();
     stray_send = false;
     CapturedOutput output;
-    send_log_file(&destination, FAKE_SOCKET, file.path);
+    const volatile sig_atomic_t never_stopped = 0;
+    send_log_file(syslog_destination{&destination, FAKE_SOCKET}, file.path, never_stopped);
     std::vector<std::string> lines = lines_of(input);
     FUZZ_CHECK(!stray_send, "datagram sent elsewhere than the destination");
     FUZZ_CHECK(datagrams.size() == lines.size(), "%zu datagrams for %zu lines", datagrams.size(), lines.size());

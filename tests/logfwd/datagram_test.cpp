@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "line_sender.h"
+#include "syslog_datagram.h"
 
 namespace {
 using namespace std::string_literals;

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "line_sender.h"
-#include "run.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -42,7 +41,6 @@ protected:
     void TearDown() override
     {
         alarm(0);
-        stop_signal = 0;
         close(receiver);
         close(sender);
     }
@@ -51,7 +49,7 @@ protected:
     std::string send(const std::string& path)
     {
         testing::internal::CaptureStdout();
-        send_log_file(&destination, sender, path);
+        send_log_file(syslog_destination{&destination, sender}, path, stop_requested);
         const std::string printed = testing::internal::GetCapturedStdout();
         std::vector<char> buffer(1 << 17);
         ssize_t n = 0;
@@ -65,6 +63,7 @@ protected:
     int sender = -1;
     sockaddr_in address{};
     addrinfo destination{};
+    volatile sig_atomic_t stop_requested = 0;
     datagrams received;
 };
 
@@ -121,7 +120,7 @@ TEST_F(send_log_file_test, counts_datagrams_the_socket_refused_apart)
 TEST_F(send_log_file_test, stops_between_lines_once_a_stop_signal_came)
 {
     const std::string path = folder.write("messages", "a\nb\n");
-    stop_signal = SIGTERM;
+    stop_requested = SIGTERM;
     EXPECT_EQ(send(path), "Successfully sent 0 logs from " + path + " file\n");
     EXPECT_EQ(received, datagrams{});
 }
