@@ -58,7 +58,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gzip")
 
 # dpkg-shlibdeps names the packages of the libraries the programs link
-# (libmosquitto1, libinih1, libstdc++6, libc6); without it they are named
+# (libmosquitto1, libinih1, zlib1g, libstdc++6, libc6); without it they are named
 # here. The controller's own libraries (PLATFORM_STANDINS=OFF) belong to its
 # firmware, not to any Debian package, so nothing is declared for them.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
@@ -66,6 +66,6 @@ if(PLATFORM_STANDINS AND DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 elseif(PLATFORM_STANDINS)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-    ", libmosquitto1, libinih1, libstdc++6, libgcc-s1, libc6")
+    ", libmosquitto1, libinih1, zlib1g, libstdc++6, libgcc-s1, libc6")
 endif()
 include(CPack)

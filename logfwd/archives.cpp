@@ -1,7 +1,10 @@
 // The archive pass: .gz archives beside the log file, highest number first,
-// gunzip in place, send, gzip. Stricter than running the commands blindly: quoted
-// paths, taken names skipped, results checked on disk, and the archive in hand
-// compressed again whatever ends the pass (exception, SIGINT, SIGTERM, SIGHUP).
+// gunzip in place, send, gzip; an archive that cannot be decompressed in place
+// is read through zlib without touching it (archive_reader.h). Stricter than
+// running the commands blindly: quoted paths, results checked on disk after
+// every command, gzip tried twice, and the archive in hand compressed again
+// whatever ends its turn. The signals that stop the pass are the run's
+// business (stop_signals.h); here they only show as the stop flag.
 #include "archives.h"
 
 #include <algorithm>
@@ -13,18 +16,18 @@
 #include <iostream>
 #include <memory>
 #include <string_view>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "archive_reader.h"
 #include "line_sender.h"
-#include "run.h"
 #include "shell_quote.h"
 #include "tools.h"
 
 namespace {
 const char* const ARCHIVE_ENDING = ".gz";
-const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-const int STOP_SIGNAL_COUNT = sizeof(STOP_SIGNALS) / sizeof(STOP_SIGNALS[0]);
 const unsigned SLOW_PAUSE_SECS = 60;
 
 struct directory_closer {
@@ -43,52 +46,27 @@ bool ends_with(const std::string& text, std::string_view ending)
            text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
 }
 
-void note_stop_signal(int number)
+// Runs command and waits for every process it left behind. A signal sent to
+// the process group can end the shell before gzip has finished cleaning up;
+// as the pass's subreaper logfwd inherits that gzip and waits for it here, so
+// the files are settled before they are looked at.
+void run_command(const std::string& command)
 {
-    stop_signal = number;
+    Tools::ExecuteShellCommand(command.c_str());
+    while (waitpid(-1, nullptr, 0) != -1 || errno == EINTR) {
+    }
 }
 
-// Catches the stop signals for the length of the pass and restores the former
-// handling afterwards; a signal that was ignored at start stays ignored.
-class stop_signal_catcher {
-public:
-    stop_signal_catcher()
-    {
-        struct sigaction catcher {};
-        catcher.sa_handler = note_stop_signal;  // no SA_RESTART: sleep() must wake up
-        sigemptyset(&catcher.sa_mask);
-        for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-            sigaction(STOP_SIGNALS[i], nullptr, &saved[i]);
-            if (saved[i].sa_handler != SIG_IGN)
-                sigaction(STOP_SIGNALS[i], &catcher, nullptr);
-        }
-    }
-    ~stop_signal_catcher()
-    {
-        for (int i = 0; i < STOP_SIGNAL_COUNT; ++i)
-            sigaction(STOP_SIGNALS[i], &saved[i], nullptr);
-    }
-    stop_signal_catcher(const stop_signal_catcher&) = delete;
-    stop_signal_catcher& operator=(const stop_signal_catcher&) = delete;
-
-private:
-    struct sigaction saved[STOP_SIGNAL_COUNT] {};
-};
-
-// Ends the process the way the caught signal would have, as a shell expects.
-void end_by_stop_signal()
+// gzip's output of a run that did not finish (killed, a full disk), if it left one.
+void remove_partial_output(const std::string& path)
 {
-    const int number = stop_signal;
-    if (number == 0)
-        return;
-    std::cout << "Stopped by signal " << number << std::endl;
-    signal(number, SIG_DFL);
-    raise(number);
-    _exit(128 + number);
+    if (path_exists(path))
+        unlink(path.c_str());
 }
 
-// Compresses the decompressed archive again when it goes out of scope, on
-// every path. The command is built up front so that nothing here can throw.
+// Compresses the decompressed archive again: explicitly at the end of its
+// turn, or when it goes out of scope on an exception. The command is built up
+// front so that nothing here can throw.
 class recompressor {
 public:
     recompressor(const std::string& plain_path, const std::string& archive_path)
@@ -97,68 +75,87 @@ public:
     }
     ~recompressor()
     {
-        // A Ctrl-C reaches gzip too (same process group) and gzip then keeps
-        // the plain file: one more try once the signal has been delivered.
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            Tools::ExecuteShellCommand(command.c_str());
-            if (path_exists(archive) || stop_signal == 0)
-                break;
-        }
-        if (!path_exists(archive))
-            std::cout << "Impossible to compress the file " << plain << " again" << std::endl;
+        if (!done)
+            compress();
     }
     recompressor(const recompressor&) = delete;
     recompressor& operator=(const recompressor&) = delete;
+
+    // The archive is back when its .gz exists and the plain file is gone
+    // (gzip removes it only after the .gz is complete). A second try follows
+    // a failed first; false, reported with both paths, when that fails too.
+    bool compress()
+    {
+        done = true;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            // Nothing lay at the archive's name after gunzip: what lies
+            // there now is the unfinished output of the first try.
+            if (attempt > 0)
+                remove_partial_output(archive);
+            run_command(command);
+            if (path_exists(archive) && !path_exists(plain))
+                return true;
+        }
+        std::cout << "Impossible to compress the file " << plain << " again into " << archive
+                  << std::endl;
+        return false;
+    }
 
 private:
     const std::string& plain;
     const std::string& archive;
     const std::string command;
+    bool done = false;
 };
 
 // One second at a time: a signal landing just before one long sleep() would
 // otherwise hold the end back by the whole minute.
-void pause_a_minute()
+void pause_a_minute(const volatile sig_atomic_t& stop_requested)
 {
     std::cout << "Sleeping 1 min..." << std::endl;
-    for (unsigned left = SLOW_PAUSE_SECS; left > 0 && stop_signal == 0; --left)
+    for (unsigned left = SLOW_PAUSE_SECS; left > 0 && stop_requested == 0; --left)
         sleep(1);
 }
 
-// gunzip puts its output at the decompressed path only for names ending in
-// ".gz", and must never replace a file that is already there.
+// True when gunzip replaced the archive by its decompressed file. Called only
+// while nothing lies at plain, so a plain file beside a remaining archive is
+// what an interrupted gunzip left (SIGQUIT, say, which gzip does not clean
+// up after): it is removed.
 bool decompress_in_place(const std::string& archive, const std::string& plain)
+{
+    run_command("gunzip -- " + shell_quote(archive));
+    if (!path_exists(archive))
+        return path_exists(plain);
+    remove_partial_output(plain);
+    return false;
+}
+
+// One archive's turn; false when it could not be compressed again, which ends
+// the pass.
+bool forward_archive(const std::string& archive, const syslog_destination& destination,
+                     bool slow, const volatile sig_atomic_t& stop_requested)
 {
     if (!ends_with(archive, ARCHIVE_ENDING)) {
         std::cout << "Skipping the archive " << archive << ": its name does not end in .gz"
                   << std::endl;
-        return false;
+        return true;
     }
-    if (path_exists(plain)) {
-        std::cout << "Skipping the archive " << archive << ": " << plain << " already exists"
-                  << std::endl;
-        return false;
-    }
-    Tools::ExecuteShellCommand(("gunzip -- " + shell_quote(archive)).c_str());
-    if (path_exists(archive) || !path_exists(plain)) {
-        std::cout << "Impossible to decompress the archive " << archive << std::endl;
-        return false;
-    }
-    return true;
-}
-
-void forward_archive(const std::string& archive, const syslog_destination& destination,
-                     bool slow)
-{
     const std::string plain = decompressed_path(archive);
-    if (!decompress_in_place(archive, plain))
-        return;
-    const recompressor compress_again(plain, archive);
-    if (stop_signal != 0)
-        return;
-    send_log_file(destination, plain, stop_signal);
-    if (slow && stop_signal == 0)
-        pause_a_minute();
+    // A taken name is never overwritten, read or sent: the archive is read as it lies.
+    if (!path_exists(plain) && decompress_in_place(archive, plain)) {
+        recompressor compress_again(plain, archive);
+        if (stop_requested == 0)
+            send_log_file(destination, plain, stop_requested);
+        if (slow && stop_requested == 0)
+            pause_a_minute(stop_requested);
+        return compress_again.compress();
+    }
+    if (stop_requested != 0)
+        return true;
+    send_archive_untouched(destination, archive, plain, stop_requested);
+    if (slow && stop_requested == 0)
+        pause_a_minute(stop_requested);
+    return true;
 }
 }  // namespace
 
@@ -212,17 +209,15 @@ std::string decompressed_path(const std::string& archive)
     return archive.substr(0, archive.rfind(ARCHIVE_ENDING));
 }
 
-void forward_archives(const std::string& log_path, const syslog_destination& destination,
-                      bool slow)
+bool forward_archives(const std::string& log_path, const syslog_destination& destination,
+                      bool slow, const volatile sig_atomic_t& stop_requested)
 {
     const std::vector<std::string> archives = list_archive_files(log_path);
-    {
-        const stop_signal_catcher catcher;
-        for (const std::string& archive : archives) {
-            if (stop_signal != 0)
-                break;
-            forward_archive(archive, destination, slow);
-        }
-    }
-    end_by_stop_signal();
+    // Orphans of the commands (gzip whose shell a signal ended) become ours to wait for.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    bool safe = true;
+    for (size_t i = 0; i < archives.size() && safe && stop_requested == 0; ++i)
+        safe = forward_archive(archives[i], destination, slow, stop_requested);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    return safe;
 }

@@ -2,6 +2,7 @@
 // found, ordered highest number first, and sent one after the other.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,12 @@ std::vector<std::string> list_archive_files(const std::string& log_path);
 // The archive path cut before its last ".gz".
 std::string decompressed_path(const std::string& archive);
 
-// Each archive in turn: decompressed in place, sent, (slow: a minute's pause),
-// compressed again. A stop signal during the pass ends the process by that
-// signal once the archive in hand is compressed again.
-void forward_archives(const std::string& log_path, const syslog_destination& destination,
-                      bool slow);
+// Each archive in turn, until the list ends or stop_requested becomes non-zero:
+// decompressed in place, sent, (slow: a minute's pause), compressed again; one
+// that cannot be decompressed in place (read-only folder, full disk, taken
+// name, damage) is sent straight from the archive through zlib instead. The
+// archive in hand is compressed again on every way out, exceptions included.
+// False when an archive could not be compressed again: the pass stops there,
+// the message names both paths, and no further archive is touched.
+bool forward_archives(const std::string& log_path, const syslog_destination& destination,
+                      bool slow, const volatile sig_atomic_t& stop_requested);

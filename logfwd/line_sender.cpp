@@ -1,6 +1,7 @@
-// The syslog line sender: reads a file line by line and sends each line's
-// datagram (syslog_datagram.h). Unlike a std::ifstream loop it never blocks on a
-// FIFO, refuses directories, and counts refused datagrams apart from sent ones.
+// The syslog line sender: reads lines (of a file here, of an archive in
+// archive_reader.cpp) and sends each line's datagram (syslog_datagram.h). Unlike
+// a std::ifstream loop it refuses directories and counts refused datagrams
+// apart from sent ones.
 #include "line_sender.h"
 
 #include <cerrno>
@@ -23,17 +24,16 @@ struct file_closer {
 };
 using input_file = std::unique_ptr<FILE, file_closer>;
 
-// Opens without waiting for a FIFO's writer (none means end of file at once),
-// then reads blocking as usual. Directories count as unopenable.
+// Opens as an input file stream does: a FIFO waits for its writer (outside
+// the archive pass SIGINT and SIGTERM still end the wait, by their default
+// action). Directories count as unopenable.
 input_file open_for_reading(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd == -1)
         return nullptr;
     struct stat info {};
-    int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags == -1 ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         close(fd);
         return nullptr;
     }
@@ -43,19 +43,38 @@ input_file open_for_reading(const std::string& path)
     return input_file(file);
 }
 
-// getline's buffer, reused for every line of the file and freed on every path.
-struct line_buffer {
+// A file read line by line with getline into one reused buffer, freed on every path.
+struct file_lines {
+    FILE* file = nullptr;
     char* data = nullptr;
     size_t capacity = 0;
-    ~line_buffer() { free(data); }
+    int read_error = 0;
+
+    explicit file_lines(FILE* opened) : file(opened) {}
+    ~file_lines() { free(data); }
+    file_lines(const file_lines&) = delete;
+    file_lines& operator=(const file_lines&) = delete;
 };
 
-struct send_tally {
-    long long sent = 0;
-    long long failed = 0;
-    int first_error = 0;
-    int read_error = 0;
-};
+// The next line without its newline; false at end of file or on a read error
+// (noted). Running out of memory throws, as std::getline would.
+bool read_file_line(void* state, std::string_view& line)
+{
+    auto& lines = *static_cast<file_lines*>(state);
+    errno = 0;
+    const ssize_t length = getline(&lines.data, &lines.capacity, lines.file);
+    if (length == -1) {
+        if (ferror(lines.file))
+            lines.read_error = errno;
+        else if (errno == ENOMEM)
+            throw std::bad_alloc();
+        return false;
+    }
+    line = std::string_view(lines.data, static_cast<size_t>(length));
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    return true;
+}
 
 void send_datagram(const std::string& datagram, const syslog_destination& destination,
                    send_tally& tally)
@@ -72,60 +91,43 @@ void send_datagram(const std::string& datagram, const syslog_destination& destin
     if (tally.failed++ == 0)
         tally.first_error = errno;
 }
+}  // namespace
 
-// Reads the next line without its newline; false at end of file or on a read
-// error (noted in tally). Running out of memory throws, as std::getline would.
-bool read_line(FILE* file, line_buffer& buffer, std::string_view& line, send_tally& tally)
-{
-    errno = 0;
-    ssize_t length = getline(&buffer.data, &buffer.capacity, file);
-    if (length == -1) {
-        if (ferror(file))
-            tally.read_error = errno;
-        else if (errno == ENOMEM)
-            throw std::bad_alloc();
-        return false;
-    }
-    line = std::string_view(buffer.data, static_cast<size_t>(length));
-    if (!line.empty() && line.back() == '\n')
-        line.remove_suffix(1);
-    return true;
-}
-
-send_tally send_lines(FILE* file, const syslog_destination& destination,
+send_tally send_lines(line_reader lines, const syslog_destination& destination,
                       const volatile sig_atomic_t& stop_requested)
 {
     send_tally tally;
-    line_buffer buffer;
     std::string_view line;
     std::string datagram;
-    while (stop_requested == 0 && read_line(file, buffer, line, tally)) {
+    while (stop_requested == 0 && lines.read(lines.state, line)) {
         build_datagram(line, datagram);
         send_datagram(datagram, destination, tally);
     }
     return tally;
 }
 
-void report(const std::string& path, const send_tally& tally)
+void report_sent(const std::string& path, const send_tally& tally)
 {
-    if (tally.read_error != 0)
-        std::cout << "Error while reading the file " << path << ": "
-                  << strerror(tally.read_error) << std::endl;
     std::cout << "Successfully sent " << tally.sent << " logs from " << path << " file"
               << std::endl;
     if (tally.failed != 0)
         std::cout << "Failed to send " << tally.failed << " logs from " << path
                   << " file: " << strerror(tally.first_error) << std::endl;
 }
-}  // namespace
 
 void send_log_file(const syslog_destination& destination, const std::string& path,
                    const volatile sig_atomic_t& stop_requested)
 {
-    input_file file = open_for_reading(path);
+    const input_file file = open_for_reading(path);
     if (!file) {
         std::cout << "Impossible to open the file " << path << " in Read Mode" << std::endl;
         return;
     }
-    report(path, send_lines(file.get(), destination, stop_requested));
+    file_lines lines(file.get());
+    const send_tally tally = send_lines(line_reader{read_file_line, &lines}, destination,
+                                        stop_requested);
+    if (lines.read_error != 0)
+        std::cout << "Error while reading the file " << path << ": "
+                  << strerror(lines.read_error) << std::endl;
+    report_sent(path, tally);
 }

@@ -15,9 +15,8 @@
 
 #include "archives.h"
 #include "line_sender.h"
+#include "stop_signals.h"
 #include "tools.h"
-
-volatile sig_atomic_t stop_signal = 0;
 
 namespace {
 const char* const SETTINGS_PATH = "/etc/orvane/syslog_settings";
@@ -37,11 +36,14 @@ using address_list = std::unique_ptr<addrinfo, address_list_releaser>;
 
 struct socket_holder {
     int fd;
+    explicit socket_holder(int descriptor) : fd(descriptor) {}
     ~socket_holder()
     {
         if (fd != -1)
             close(fd);
     }
+    socket_holder(const socket_holder&) = delete;
+    socket_holder& operator=(const socket_holder&) = delete;
 };
 
 // Strictly positional: "all" counts only second, "slow" only third.
@@ -89,6 +91,18 @@ address_list resolve(const std::string& host)
     return address_list(list);
 }
 
+// The archive pass under its signal policy (stop_signals.h): a signal that
+// would end the process ends it only once the archive in hand is compressed
+// again. False when an archive could not be compressed again.
+bool run_archive_pass(const command_line& args, const syslog_destination& target)
+{
+    stop_signal_catcher catcher;
+    if (!forward_archives(args.log_path, target, args.slow, stop_signal))
+        return false;
+    catcher.end_if_stopped();
+    return true;
+}
+
 int run(int argc, char** argv)
 {
     const command_line args = read_command_line(argc, argv);
@@ -101,14 +115,14 @@ int run(int argc, char** argv)
         return -1;
     }
     const addrinfo* destination = addresses.get();
-    const socket_holder sock{socket(destination->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)};
+    const socket_holder sock(socket(destination->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (sock.fd == -1) {
         std::cout << "ERROR in opening socket" << std::endl;
         return -1;
     }
     const syslog_destination target{destination, sock.fd};
-    if (args.all)
-        forward_archives(args.log_path, target, args.slow);
+    if (args.all && !run_archive_pass(args, target))
+        return -1;
     send_log_file(target, args.log_path, stop_signal);
     return 0;
 }

@@ -10,12 +10,12 @@ SUDO=""
 PACKAGES="
   build-essential cmake ninja-build pkg-config git file
   googletest libbenchmark-dev
-  libmosquitto-dev nlohmann-json3-dev libinih-dev
+  libmosquitto-dev nlohmann-json3-dev libinih-dev zlib1g-dev
   mosquitto mosquitto-clients python3 python3-paho-mqtt
   rsyslog gzip util-linux bsdutils iproute2 procps faketime time
   clang libclang-rt-14-dev llvm valgrind dpkg-dev
   groff-base man-db mandoc
-  g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf
+  g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf zlib1g-dev:armhf
 "
 
 need_update=""
