@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "fuzz_captured_output.h"
 #include "fuzz_check.h"
 #include "fuzz_temp_file.h"
 #include "line_sender.h"
@@ -76,20 +77,6 @@ std::vector<std::string> lines_of(const std::string& text)
     }
     return lines;
 }
-
-// Standard output of send_log_file, kept instead of printed.
-class CapturedOutput {
-public:
-    CapturedOutput() : saved(std::cout.rdbuf(text.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(saved); }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-    std::ostringstream text;
-
-private:
-    std::streambuf* saved;
-};
 
 void check_file(const std::string& input)
 {
