@@ -40,7 +40,7 @@ one_run() {
     taskset -c 1 "$work/udp_counter" 514 "$work/ready" > "$work/arrived" &
     counter=$!
     while [ ! -e "$work/ready" ]; do sleep 0.05; done
-    taskset -c 0 /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$logfwd" "$1/messages" all > /dev/null
+    taskset -c 0 /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$logfwd" "$1/messages" all > /dev/null 2>&1
     wait "$counter"
     read -r seconds kib user system < "$work/time"
     echo "$seconds $kib $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }') $(cat "$work/arrived")"

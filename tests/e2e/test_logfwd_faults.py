@@ -61,6 +61,13 @@ class FifoTest(FaultCase):
         out, _ = proc.communicate(timeout=30)
         self.assertEqual((out.decode(), proc.returncode), (sent_line(fifo, 2), 0))
         self.assertEqual(self.sink.wait_for(2), [b"<12>Jan 1 00:00:00 h t: one", b"<15>two"])
+        # Without a writer, SIGINT or SIGTERM still end the wait.
+        for number in (signal.SIGINT, signal.SIGTERM):
+            waiting = start(LOGFWD, fifo)
+            time.sleep(0.5)
+            waiting.send_signal(number)
+            out, _ = waiting.communicate(timeout=30)
+            self.assertEqual((out, waiting.returncode), (b"", -number))
 
 
 class ArchiveFaultCase(FaultCase):
