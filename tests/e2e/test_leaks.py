@@ -1,6 +1,7 @@
 """Leak checks of whole runs of the real programs: devsim against a private
 broker (announcement, acceptance, periodic messages, every kind of request,
-SIGTERM) and logfwd with archives, plus logfwd's early exit.
+SIGTERM) and logfwd with archives (one read in place, one through zlib), plus
+logfwd's early exit.
 
 Each run goes under valgrind's memcheck, which fails it on a definite or
 indirect leak or any memory error. In a sanitizer build the programs carry
@@ -117,6 +118,9 @@ class LogfwdLeaks(unittest.TestCase):
             out.write(b"Mar 2 00:00:00 h user.warn log: now\n")
         for name, content in self.ARCHIVES.items():
             write_archive(os.path.join(self.dir, name), content)
+        # A taken name: messages.12.gz is read through zlib, messages.1.gz in place.
+        with open(os.path.join(self.dir, "messages.12"), "wb") as out:
+            out.write(b"not sent\n")
         with UdpSink() as sink:
             checked, result = self.run_checked(log, "all")
             self.assertEqual(len(sink.wait_for(4)), 4)
