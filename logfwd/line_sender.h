@@ -37,6 +37,7 @@ send_tally send_lines(line_reader lines, const syslog_destination& destination,
 void report_sent(const std::string& path, const send_tally& tally);
 
 // Sends every line of the file at path to destination and reports the counts
-// on standard output. A FIFO is waited for until a writer opens it, as cat does.
+// on standard output. Stops early, between two lines, once stop_requested is
+// non-zero. A FIFO is waited for until a writer opens it, as cat does.
 void send_log_file(const syslog_destination& destination, const std::string& path,
                    const volatile sig_atomic_t& stop_requested);

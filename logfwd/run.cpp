@@ -36,7 +36,6 @@ using address_list = std::unique_ptr<addrinfo, address_list_releaser>;
 
 struct socket_holder {
     int fd;
-    explicit socket_holder(int descriptor) : fd(descriptor) {}
     ~socket_holder()
     {
         if (fd != -1)
@@ -115,7 +114,7 @@ int run(int argc, char** argv)
         return -1;
     }
     const addrinfo* destination = addresses.get();
-    const socket_holder sock(socket(destination->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    const socket_holder sock{socket(destination->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)};
     if (sock.fd == -1) {
         std::cout << "ERROR in opening socket" << std::endl;
         return -1;
