@@ -83,15 +83,24 @@ class UdpSink:
 
 
 RSYSLOG_CONF = """\
-global(workDirectory="{work}")
-module(load="imudp")
-input(type="imudp" address="127.0.0.1" port="514")
+global(workDirectory="{work}"{tls_files})
+{input}
 template(name="fields" type="string"
          string="%syslogfacility-text%|%syslogseverity-text%|%timereported:::date-rfc3164%|%hostname%|%syslogtag%|%msg%\\n")
-if $inputname == "imudp" then {{
+if $inputname == "{input_name}" then {{
     action(type="omfile" file="{work}/received.log" template="fields")
 }}
 """
+RSYSLOG_UDP_INPUT = """\
+module(load="imudp")
+input(type="imudp" address="127.0.0.1" port="514")"""
+# RFC 5425 with rsyslog's OpenSSL driver; x509/certvalid asks for a client
+# certificate signed by the CA. On every address, so that localhost (::1 first)
+# reaches it too.
+RSYSLOG_TLS_INPUT = """\
+module(load="imtcp" StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="{auth}")
+input(type="imtcp" port="{port}")"""
+TLS_PORT = 6514
 
 
 def _udp_port_bound(port):
@@ -101,22 +110,47 @@ def _udp_port_bound(port):
         return any(line.split()[1] == wanted for line in table.readlines()[1:])
 
 
-class Rsyslog:
-    """rsyslogd -n with the template above; lines() gives what it wrote."""
+def _tcp_port_listening(port):
+    """True when something in this network namespace listens on TCP port (IPv4 and IPv6)."""
+    found = set()
+    for name in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(name) as table:
+            for line in table.readlines()[1:]:
+                fields = line.split()
+                if fields[1].endswith(":%04X" % port) and fields[3] == "0A":
+                    found.add(name)
+    return len(found) == 2
 
-    def __init__(self):
+
+class Rsyslog:
+    """rsyslogd -n with the template above; lines() gives what it wrote.
+    By default it listens for UDP on 127.0.0.1:514; with tls (a dict of the
+    PEM paths ca, cert and key, and optionally auth) it takes RFC 5425 on
+    port 6514 instead."""
+
+    def __init__(self, tls=None):
         self._work = tempfile.TemporaryDirectory()
         work = self._work.name
         conf = os.path.join(work, "rsyslog.conf")
+        if tls:
+            tls_files = (' DefaultNetstreamDriverCAFile="{ca}" DefaultNetstreamDriverCertFile="{cert}"'
+                         ' DefaultNetstreamDriverKeyFile="{key}"').format(**tls)
+            listening = lambda: _tcp_port_listening(TLS_PORT)
+            rsyslog_input = RSYSLOG_TLS_INPUT.format(auth=tls.get("auth", "anon"), port=TLS_PORT)
+        else:
+            tls_files = ""
+            listening = lambda: _udp_port_bound(SYSLOG_PORT)
+            rsyslog_input = RSYSLOG_UDP_INPUT
         with open(conf, "w") as out:
-            out.write(RSYSLOG_CONF.format(work=work))
+            out.write(RSYSLOG_CONF.format(work=work, tls_files=tls_files, input=rsyslog_input,
+                                          input_name="imtcp" if tls else "imudp"))
         self._output = os.path.join(work, "received.log")
         self._process = subprocess.Popen(
             ["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "rsyslogd.pid")],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_until(lambda: _udp_port_bound(SYSLOG_PORT), timeout=20):
+        if not wait_until(listening, timeout=20):
             self.close()
-            raise RuntimeError("rsyslogd did not start listening on 127.0.0.1:514")
+            raise RuntimeError("rsyslogd did not start listening")
 
     def lines(self):
         try:
