@@ -338,7 +338,15 @@ ssize_t tls_write(tls_session& session, const void* data, size_t size)
         const int kind = SSL_get_error(ssl, result);
         const short events = wanted_events(kind);
         if (events != 0) {
-            pollfd watched{SSL_get_fd(ssl), events, 0};
+            const int fd = SSL_get_fd(ssl);
+            const int flags = fcntl(fd, F_GETFL);
+            if (flags != -1 && (flags & O_NONBLOCK) == 0) {
+                // A blocking socket gives up only when its send timeout ran out.
+                session.error = strerror(ETIMEDOUT);
+                errno = ETIMEDOUT;
+                return -1;
+            }
+            pollfd watched{fd, events, 0};
             if (poll(&watched, 1, -1) == -1)
                 return -1;  // EINTR: the caller retries with the same bytes
             continue;
@@ -359,11 +367,18 @@ void tls_close(tls_session& session)
     // After a fatal error OpenSSL refuses to send anything more.
     if (ssl && session.error.empty()) {
         const sigpipe_guard no_sigpipe;
-        ERR_clear_error();
-        if (SSL_shutdown(ssl) < 0 && SSL_get_error(ssl, -1) == SSL_ERROR_WANT_WRITE) {
-            pollfd watched{SSL_get_fd(ssl), POLLOUT, 0};
-            if (poll(&watched, 1, 1000) == 1)
-                SSL_shutdown(ssl);
+        const int fd = SSL_get_fd(ssl);
+        const nonblocking_scope nonblocking(fd);
+        const steady::time_point deadline = steady::now() + std::chrono::milliseconds(2000);
+        std::string ignored;
+        for (;;) {
+            ERR_clear_error();
+            const int result = SSL_shutdown(ssl);
+            if (result == 1)
+                break;
+            const short events = result == 0 ? POLLIN : wanted_events(SSL_get_error(ssl, result));
+            if (events == 0 || !wait_for(fd, events, deadline, ignored))
+                break;
         }
         ERR_clear_error();
     }

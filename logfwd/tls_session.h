@@ -45,9 +45,10 @@ tls_session tls_connect(SSL_CTX* context, int fd, const std::string& host, int t
                         std::string& error);
 
 // write(2) for a session: the count of bytes taken (at least 1), or -1 with
-// errno set (EINTR: try again with the same bytes; EPIPE, ECONNRESET or
-// EPROTO: the connection is gone, session.error says why). Waits while the
-// socket's buffer is full, also on a non-blocking socket.
+// errno set (EINTR: try again with the same bytes; EPIPE, ECONNRESET, EPROTO
+// or, once a blocking socket's SO_SNDTIMEO ran out, ETIMEDOUT: the connection
+// is unusable, session.error says why). On a non-blocking socket it waits
+// while the socket's buffer is full.
 ssize_t tls_write(tls_session& session, const void* data, size_t size);
 
 // Sends the close_notify alert (so that the server keeps the last records)
