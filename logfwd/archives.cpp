@@ -147,7 +147,7 @@ bool decompress_in_place(const std::string& archive, const std::string& plain)
     return true;
 }
 
-void forward_archive(const std::string& archive, const syslog_destination& destination,
+void forward_archive(const std::string& archive, syslog_destination& destination,
                      bool slow)
 {
     const std::string plain = decompressed_path(archive);
@@ -212,7 +212,7 @@ std::string decompressed_path(const std::string& archive)
     return archive.substr(0, archive.rfind(ARCHIVE_ENDING));
 }
 
-void forward_archives(const std::string& log_path, const syslog_destination& destination,
+void forward_archives(const std::string& log_path, syslog_destination& destination,
                       bool slow)
 {
     const std::vector<std::string> archives = list_archive_files(log_path);

@@ -25,5 +25,5 @@ std::string decompressed_path(const std::string& archive);
 // Each archive in turn: decompressed in place, sent, (slow: a minute's pause),
 // compressed again. A stop signal during the pass ends the process by that
 // signal once the archive in hand is compressed again.
-void forward_archives(const std::string& log_path, const syslog_destination& destination,
+void forward_archives(const std::string& log_path, syslog_destination& destination,
                       bool slow);

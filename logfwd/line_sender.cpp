@@ -1,6 +1,7 @@
 // The syslog line sender: reads a file line by line and sends each line's
-// datagram (syslog_datagram.h). Unlike a std::ifstream loop it never blocks on a
-// FIFO, refuses directories, and counts refused datagrams apart from sent ones.
+// datagram (syslog_datagram.h) through the run's transport. Unlike a std::ifstream
+// loop it never blocks on a FIFO, refuses directories, and counts lines the
+// transport could not hand over apart from sent ones.
 #include "line_sender.h"
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <iostream>
 #include <memory>
 #include <new>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,27 +51,9 @@ struct line_buffer {
 };
 
 struct send_tally {
-    long long sent = 0;
-    long long failed = 0;
-    int first_error = 0;
+    delivery_count delivery;
     int read_error = 0;
 };
-
-void send_datagram(const std::string& datagram, const syslog_destination& destination,
-                   send_tally& tally)
-{
-    ssize_t result = 0;
-    do {
-        result = sendto(destination.socket_fd, datagram.data(), datagram.size(), 0,
-                        destination.address->ai_addr, destination.address->ai_addrlen);
-    } while (result == -1 && errno == EINTR);
-    if (result != -1) {
-        ++tally.sent;
-        return;
-    }
-    if (tally.failed++ == 0)
-        tally.first_error = errno;
-}
 
 // Reads the next line without its newline; false at end of file or on a read
 // error (noted in tally). Running out of memory throws, as std::getline would.
@@ -92,7 +74,7 @@ bool read_line(FILE* file, line_buffer& buffer, std::string_view& line, send_tal
     return true;
 }
 
-send_tally send_lines(FILE* file, const syslog_destination& destination,
+send_tally send_lines(FILE* file, syslog_destination& destination,
                       const volatile sig_atomic_t& stop_requested)
 {
     send_tally tally;
@@ -101,8 +83,9 @@ send_tally send_lines(FILE* file, const syslog_destination& destination,
     std::string datagram;
     while (stop_requested == 0 && read_line(file, buffer, line, tally)) {
         build_datagram(line, datagram);
-        send_datagram(datagram, destination, tally);
+        send_message(destination, datagram, tally.delivery);
     }
+    flush_messages(destination, tally.delivery);
     return tally;
 }
 
@@ -111,15 +94,16 @@ void report(const std::string& path, const send_tally& tally)
     if (tally.read_error != 0)
         std::cout << "Error while reading the file " << path << ": "
                   << strerror(tally.read_error) << std::endl;
-    std::cout << "Successfully sent " << tally.sent << " logs from " << path << " file"
+    const delivery_count& delivery = tally.delivery;
+    std::cout << "Successfully sent " << delivery.sent << " logs from " << path << " file"
               << std::endl;
-    if (tally.failed != 0)
-        std::cout << "Failed to send " << tally.failed << " logs from " << path
-                  << " file: " << strerror(tally.first_error) << std::endl;
+    if (delivery.failed != 0)
+        std::cout << "Failed to send " << delivery.failed << " logs from " << path
+                  << " file: " << strerror(delivery.first_error) << std::endl;
 }
 }  // namespace
 
-void send_log_file(const syslog_destination& destination, const std::string& path,
+void send_log_file(syslog_destination& destination, const std::string& path,
                    const volatile sig_atomic_t& stop_requested)
 {
     input_file file = open_for_reading(path);
