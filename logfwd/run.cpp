@@ -28,6 +28,10 @@ const char* const HOST_KEY = "host";
 const char* const PROTOCOL_KEY = "protocol";
 const char* const PORT_KEY = "port";
 const char* const RATE_KEY = "rate";
+const char* const CA_FILE_KEY = "ca_file";
+const char* const CERT_FILE_KEY = "cert_file";
+const char* const KEY_FILE_KEY = "key_file";
+const char* const SYSLOG_TLS_SERVICE = "6514";  // RFC 5425
 // Lines per second of UDP unless the settings say otherwise: the rate at which
 // a default rsyslog (imudp) on this kind of machine lost no line (bench/README.md).
 const long long DEFAULT_UDP_RATE = 20000;
@@ -38,6 +42,7 @@ struct syslog_settings {
     syslog_protocol protocol = SYSLOG_UDP;
     std::string port = SYSLOG_SERVICE;
     long long rate = DEFAULT_UDP_RATE;
+    tls_settings tls;
 };
 
 struct command_line {
@@ -95,14 +100,25 @@ bool report_invalid(const char* key, const std::string& value)
     return false;
 }
 
+// A file path of the TLS keys, when present; an empty one is invalid.
+bool read_path(const ConfigFile& file, const char* key, std::string& path)
+{
+    if (!file.ContainsKey(key))
+        return true;
+    path = file[key];
+    return path.empty() ? report_invalid(key, path) : true;
+}
+
 // The optional keys; false (reported) for the first value out of its range.
 bool read_transport_settings(const ConfigFile& file, syslog_settings& settings)
 {
     if (file.ContainsKey(PROTOCOL_KEY)) {
         const std::string protocol = file[PROTOCOL_KEY];
-        if (protocol != "udp" && protocol != "tcp")
+        if (protocol != "udp" && protocol != "tcp" && protocol != "tls")
             return report_invalid(PROTOCOL_KEY, protocol);
-        settings.protocol = protocol == "tcp" ? SYSLOG_TCP : SYSLOG_UDP;
+        settings.protocol = protocol == "tcp" ? SYSLOG_TCP : protocol == "tls" ? SYSLOG_TLS : SYSLOG_UDP;
+        if (settings.protocol == SYSLOG_TLS)
+            settings.port = SYSLOG_TLS_SERVICE;
     }
     long long number = 0;
     if (file.ContainsKey(PORT_KEY)) {
@@ -117,7 +133,9 @@ bool read_transport_settings(const ConfigFile& file, syslog_settings& settings)
             return report_invalid(RATE_KEY, rate);
         settings.rate = number;
     }
-    return true;
+    return read_path(file, CA_FILE_KEY, settings.tls.ca_file) &&
+           read_path(file, CERT_FILE_KEY, settings.tls.cert_file) &&
+           read_path(file, KEY_FILE_KEY, settings.tls.key_file);
 }
 
 // The value of "host", verbatim, and the transport keys; false (reported)
@@ -140,7 +158,7 @@ bool read_settings(syslog_settings& settings)
 
 address_list resolve(const syslog_settings& settings)
 {
-    const bool tcp = settings.protocol == SYSLOG_TCP;
+    const bool tcp = settings.protocol != SYSLOG_UDP;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
@@ -155,10 +173,21 @@ address_list resolve(const syslog_settings& settings)
 // (reported) when it cannot be had. Nothing has been sent at this point.
 bool open_destination(const syslog_settings& settings, syslog_destination& destination)
 {
-    if (destination.protocol == SYSLOG_TCP) {
-        destination.stream = make_tcp_link(destination.address, settings.host, settings.port);
-        const int error = connect_stream(destination.stream);
-        if (error != 0)
+    if (destination.protocol != SYSLOG_UDP) {
+        tcp_link& stream = destination.stream;
+        stream = make_tcp_link(destination.address, settings.host, settings.port);
+        if (destination.protocol == SYSLOG_TLS) {
+            std::string error;
+            stream.trust = make_tls_context(settings.tls, error);
+            if (!stream.trust) {
+                print_tls_error(stream, error);
+                return false;
+            }
+        }
+        const int error = connect_stream(stream);
+        if (!stream.tls_error.empty())
+            print_tls_error(stream, stream.tls_error);
+        else if (error != 0)
             std::cout << "ERROR in connecting to " << settings.host << " port " << settings.port
                       << ": " << strerror(error) << std::endl;
         return error == 0;

@@ -25,7 +25,7 @@ void send_datagram(syslog_destination& destination, std::string_view datagram,
 void send_message(syslog_destination& destination, std::string_view message,
                   delivery_count& count)
 {
-    if (destination.protocol == SYSLOG_TCP)
+    if (destination.protocol != SYSLOG_UDP)
         append_frame(destination.stream, message, count);
     else
         send_datagram(destination, message, count);
@@ -33,6 +33,6 @@ void send_message(syslog_destination& destination, std::string_view message,
 
 void flush_messages(syslog_destination& destination, delivery_count& count)
 {
-    if (destination.protocol == SYSLOG_TCP)
+    if (destination.protocol != SYSLOG_UDP)
         flush_frames(destination.stream, count);
 }

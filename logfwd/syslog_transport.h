@@ -10,7 +10,8 @@
 #include "tcp_link.h"
 #include "udp_pacer.h"
 
-enum syslog_protocol { SYSLOG_UDP, SYSLOG_TCP };
+// SYSLOG_TLS is SYSLOG_TCP inside TLS (RFC 5425): the same frames, the same stream.
+enum syslog_protocol { SYSLOG_UDP, SYSLOG_TCP, SYSLOG_TLS };
 
 // The run's link to the server: the first resolved address and, for UDP, the
 // socket opened for it and the pacing schedule; for TCP, the connection. The

@@ -82,6 +82,21 @@ void settle_written(tcp_link& link, delivery_count& count)
     link.written = 0;
 }
 
+// The verified TLS session over the connection just made; the handshake gets
+// the connect time again.
+int start_tls(tcp_link& link)
+{
+    link.tls = tls_connect(link.trust.get(), link.fd, link.host, CONNECT_TIMEOUT_MS,
+                           link.tls_error);
+    return link.tls.ssl ? 0 : EPROTO;
+}
+
+// Why the connection broke: TLS knows better than errno (EPROTO) when it failed.
+std::string break_reason(const tcp_link& link, int error)
+{
+    return link.tls.error.empty() ? strerror(error) : link.tls.error;
+}
+
 void give_up(tcp_link& link, int error, delivery_count& count)
 {
     count_failure(count, error, static_cast<long long>(link.frame_ends.size()));
@@ -96,7 +111,7 @@ void give_up(tcp_link& link, int error, delivery_count& count)
 bool reconnect(tcp_link& link, int error)
 {
     std::cout << "Connection to " << link.host << " port " << link.port
-              << " lost: " << strerror(error) << std::endl;
+              << " lost: " << break_reason(link, error) << std::endl;
     close_stream(link);
     int pause_ms = FIRST_BACKOFF_MS;
     for (int attempt = 0; attempt < link.reconnect_attempts; ++attempt) {
@@ -107,9 +122,18 @@ bool reconnect(tcp_link& link, int error)
         }
         pause_ms = pause_ms * 2 > MAX_BACKOFF_MS ? MAX_BACKOFF_MS : pause_ms * 2;
     }
+    // A server that is back but no longer passes verification is named as such.
+    if (!link.tls_error.empty())
+        print_tls_error(link, link.tls_error);
     return false;
 }
 }  // namespace
+
+void print_tls_error(const tcp_link& link, const std::string& reason)
+{
+    std::cout << "ERROR in TLS connection to " << link.host << " port " << link.port << ": "
+              << reason << std::endl;
+}
 
 ssize_t send_without_sigpipe(int fd, const void* data, size_t size)
 {
@@ -129,6 +153,7 @@ tcp_link make_tcp_link(const addrinfo* address, const std::string& host, const s
 int connect_stream(tcp_link& link)
 {
     close_stream(link);
+    link.tls_error.clear();
     link.fd = socket(link.address->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (link.fd == -1)
         return errno;
@@ -140,6 +165,8 @@ int connect_stream(tcp_link& link)
         error = errno;
     else
         error = connect_within(link.fd, link.address, CONNECT_TIMEOUT_MS);
+    if (error == 0 && link.trust)
+        error = start_tls(link);
     if (error != 0)
         close_stream(link);
     return error;
@@ -147,6 +174,8 @@ int connect_stream(tcp_link& link)
 
 ssize_t stream_write(tcp_link& link, const char* data, size_t size)
 {
+    if (link.tls.ssl)
+        return tls_write(link.tls, data, size);
     return link.write_call(link.fd, data, size);
 }
 
@@ -202,6 +231,7 @@ void close_stream(tcp_link& link)
 {
     if (link.fd == -1)
         return;
+    tls_close(link.tls);
     close(link.fd);
     link.fd = -1;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "delivery_count.h"
+#include "tls_session.h"
 
 // The write underneath stream_write; tests put their own here.
 using stream_write_call = ssize_t (*)(int fd, const void* data, size_t size);
@@ -30,16 +31,21 @@ struct tcp_link {
     bool given_up = false;           // the connection broke and could not be made again
     int error = 0;                   // errno of the break that made us give up
     stream_write_call write_call = send_without_sigpipe;
+    tls_context trust;  // TLS only: every connection, a new one too, is verified with it
+    tls_session tls;          // the session of the current connection (TLS only)
+    std::string tls_error;    // why the last TLS handshake failed
 };
 
 // A link to address, not yet connected.
 tcp_link make_tcp_link(const addrinfo* address, const std::string& host, const std::string& port);
 
 // Opens the connection: close-on-exec, keep-alive, a bounded connect time and
-// a bounded time for each write. Returns 0 or the errno of the failure.
+// a bounded time for each write; with a TLS context, then the verified TLS
+// session. Returns 0 or the errno of the failure (EPROTO when the TLS
+// handshake or verification failed; tls_error then says why).
 int connect_stream(tcp_link& link);
 
-// The one place where bytes of the stream go to the kernel.
+// The one place where bytes of the stream go to the kernel (through TLS when set).
 ssize_t stream_write(tcp_link& link, const char* data, size_t size);
 
 // Adds the frame of message, writing the buffer out first when it is full.
@@ -50,4 +56,8 @@ void append_frame(tcp_link& link, std::string_view message, delivery_count& coun
 // whole; when that fails, the frames left count as failed.
 void flush_frames(tcp_link& link, delivery_count& count);
 
+// Sends TLS's close_notify (when in TLS) and closes the connection.
 void close_stream(tcp_link& link);
+
+// "ERROR in TLS connection to HOST port PORT: REASON" on standard output.
+void print_tls_error(const tcp_link& link, const std::string& reason);

@@ -89,6 +89,11 @@ bool load_trust(SSL_CTX* context, const tls_settings& settings, std::string& err
 
 bool load_client_certificate(SSL_CTX* context, const tls_settings& settings, std::string& error)
 {
+    if (settings.cert_file.empty() != settings.key_file.empty()) {
+        error = settings.cert_file.empty() ? "key_file without cert_file"
+                                           : "cert_file without key_file";
+        return false;
+    }
     if (settings.cert_file.empty())
         return true;
     error = load_file("cert_file", settings.cert_file, [context](const char* path) {

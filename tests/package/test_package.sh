@@ -46,7 +46,7 @@ same "control fields" "ctrltools 1.0.2 $arch utils" \
 # Depends names the package of every library the programs link, and gzip.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
 declared() { printf '%s\n' "$depends" | grep -qx "$1" || fail "Depends lacks $1: $(echo $depends)"; }
-for needed in libc6 libstdc++6 libmosquitto1 libinih1 gzip; do
+for needed in libc6 libstdc++6 libmosquitto1 libinih1 libssl3 gzip; do
     declared "$needed"
 done
 
