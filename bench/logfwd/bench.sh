@@ -7,12 +7,15 @@
 #    arrived and each sender's peak memory (GNU time). The sender runs on CPU
 #    0, the sink on CPU 1. Each figure is the best of RUNS.
 #  rsyslog: into a default rsyslogd: logfwd over UDP at its default rate and
-#    at rate = 0, over TCP (imtcp), and logger -T --octet-count -f over TCP;
-#    seconds until the last line arrived, lines arrived, peak memory. One run each.
+#    at rate = 0, over TCP (imtcp), over TLS (imtcp with the ossl stream
+#    driver, certificates made by tests/e2e/certificates.py), and logger -T
+#    --octet-count -f over TCP; seconds until the last line arrived, lines
+#    arrived, peak memory. One run each.
+#  stream: logfwd over TCP and over TLS into rsyslogd, RUNS runs each.
 #  rate check (RATE_CHECK="RATE..."; only this table then): for each rate,
 #    RUNS runs of logfwd over UDP at that rate into rsyslogd (imudp) while
 #    another process keeps one core busy; lines arrived in each run.
-# PARTS="sink rsyslog" picks the tables.
+# PARTS="sink rsyslog stream" picks the tables (sink and rsyslog by default).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -29,6 +32,9 @@ trap 'rm -rf "$work"' EXIT
 
 cc -O2 -o "$work/min_sender" "$here/min_sender.c"
 cc -O2 -o "$work/udp_counter" "$here/udp_counter.c"
+mkdir "$work/certs"
+/usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import certificates
+certificates.make_certificates(sys.argv[2])' "$root/tests/e2e" "$work/certs"
 
 # make_log N: N lines in the layout logfwd expects, levels and hosts varied.
 make_log() {
@@ -83,14 +89,20 @@ sink_table() {
     done
 }
 
-# start_rsyslog udp|tcp: a default rsyslogd on 127.0.0.1:514 that writes one
-# two-byte record per message, so that its output's size counts the lines.
+# start_rsyslog udp|tcp|tls: a default rsyslogd on 127.0.0.1:514 that writes
+# one two-byte record per message, so that its output's size counts the lines.
 start_rsyslog() {
     rm -rf "$work/rsyslog"
     mkdir "$work/rsyslog"
+    global="" driver=""
+    if [ "$1" = tls ]; then
+        global=" DefaultNetstreamDriverCAFile=\"$work/certs/ca.pem\" DefaultNetstreamDriverCertFile=\"$work/certs/server.pem\" DefaultNetstreamDriverKeyFile=\"$work/certs/server.key\""
+        driver=' StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="anon"'
+        set -- tcp
+    fi
     cat > "$work/rsyslog/conf" <<CONF
-global(workDirectory="$work/rsyslog")
-module(load="im$1")
+global(workDirectory="$work/rsyslog"$global)
+module(load="im$1"$driver)
 input(type="im$1" address="127.0.0.1" port="514")
 template(name="count" type="string" string="x\\n")
 action(type="omfile" file="$work/rsyslog/received" template="count")
@@ -152,8 +164,30 @@ rsyslog_table() {
         into_rsyslog "logfwd, UDP, rate = 0" "$lines" udp "$logfwd" "$log"
         printf 'host = 127.0.0.1\nprotocol = tcp\n' > /etc/orvane/syslog_settings
         into_rsyslog "logfwd, TCP" "$lines" tcp "$logfwd" "$log"
+        tls_settings
+        into_rsyslog "logfwd, TLS" "$lines" tls "$logfwd" "$log"
         into_rsyslog "logger -T --octet-count -f" "$lines" tcp \
             logger -T --octet-count --rfc3164 -n 127.0.0.1 -P 514 -f "$log"
+    done
+}
+
+tls_settings() {
+    printf 'host = 127.0.0.1\nprotocol = tls\nport = 514\nca_file = %s\n' \
+        "$work/certs/ca.pem" > /etc/orvane/syslog_settings
+}
+
+stream_table() {
+    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|"
+    for lines in "$@"; do
+        i=1
+        while [ $i -le "$runs" ]; do
+            printf 'host = 127.0.0.1\nprotocol = tcp\n' > /etc/orvane/syslog_settings
+            into_rsyslog "logfwd, TCP" "$lines" tcp "$logfwd" "$work/log.$lines"
+            tls_settings
+            into_rsyslog "logfwd, TLS" "$lines" tls "$logfwd" "$work/log.$lines"
+            i=$((i + 1))
+        done
     done
 }
 
