@@ -28,7 +28,8 @@ shift
 logfwd=$build/logfwd/logfwd
 runs=${RUNS:-3}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+rsyslogd_pid="" busy=""
+trap '[ -z "$rsyslogd_pid" ] || kill "$rsyslogd_pid"; [ -z "$busy" ] || kill "$busy"; rm -rf "$work"' EXIT
 
 cc -O2 -o "$work/min_sender" "$here/min_sender.c"
 cc -O2 -o "$work/udp_counter" "$here/udp_counter.c"
@@ -117,6 +118,7 @@ CONF
 stop_rsyslog() {
     kill "$rsyslogd_pid"
     wait "$rsyslogd_pid" || true
+    rsyslogd_pid=""
 }
 
 received_lines() {
@@ -201,11 +203,12 @@ rate_check() {
         printf 'host = 127.0.0.1\nrate = %s\n' "$rate" > /etc/orvane/syslog_settings
         i=1
         while [ $i -le "$runs" ]; do
-            timeout 600 sh -c 'while :; do :; done' &
+            timeout 600 sh -c 'while :; do :; done' 2>/dev/null &
             busy=$!
             row=$(into_rsyslog "$i" "$lines" udp "$logfwd" "$work/log.$lines")
             kill "$busy"
-            wait "$busy" || true
+            wait "$busy" 2>/dev/null || true
+            busy=""
             echo "| $rate $row"
             i=$((i + 1))
         done

@@ -10,7 +10,7 @@ import unittest
 import harness
 from harness import LOGFWD, run
 from certificates import make_certificates
-from syslog_peers import Rsyslog, SETTINGS_PATH, write_archive, write_settings
+from syslog_peers import Rsyslog, SETTINGS_PATH, TLS_PORT, write_archive, write_settings
 
 LINES = [b"Feb  3 10:11:01 ctrl-1 user.warn app[7]: disk: almost full",
          b"Feb  3 10:11:02 ctrl-2 user.info app: started"]
@@ -51,8 +51,9 @@ class TlsCase(unittest.TestCase):
         self.addCleanup(lambda: os.path.exists(SETTINGS_PATH) and os.remove(SETTINGS_PATH))
 
     def rsyslog(self, server="server", auth="anon"):
-        peer = Rsyslog(tls={"ca": self.pem["ca.pem"], "cert": self.pem[server + ".pem"],
-                            "key": self.pem[server + ".key"], "auth": auth})
+        peer = Rsyslog("tls", TLS_PORT, tls={"ca": self.pem["ca.pem"],
+                                             "cert": self.pem[server + ".pem"],
+                                             "key": self.pem[server + ".key"], "auth": auth})
         self.addCleanup(peer.close)
         return peer
 
