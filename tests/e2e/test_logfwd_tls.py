@@ -10,7 +10,8 @@ import unittest
 import harness
 from harness import LOGFWD, run
 from certificates import make_certificates
-from syslog_peers import Rsyslog, SETTINGS_PATH, TLS_PORT, write_archive, write_settings
+from syslog_peers import (Rsyslog, SETTINGS_PATH, TLS_PORT, wait_until, write_archive,
+                          write_settings)
 
 LINES = [b"Feb  3 10:11:01 ctrl-1 user.warn app[7]: disk: almost full",
          b"Feb  3 10:11:02 ctrl-2 user.info app: started"]
@@ -136,6 +137,35 @@ class TlsFailureTest(TlsCase):
                     self.assertEqual(sorted(os.listdir(self.dir)), ["messages", "messages.1.gz"])
                 time.sleep(0.5)  # rsyslog writes what it got within milliseconds
                 self.assertEqual(rsyslog.lines(), [], (server, auth))
+
+    def test_a_reconnection_is_verified_again(self):
+        count = 1000000
+        with open(self.log, "wb") as out:
+            out.writelines(b"Feb  3 10:11:01 ctrl user.info app: line %d\n" % n
+                           for n in range(count))
+        self.settings(ca_file=self.pem["ca.pem"])
+        first = self.rsyslog()
+        logfwd = harness.start(LOGFWD, self.log)
+        self.addCleanup(lambda: logfwd.poll() is None and logfwd.kill())
+        self.assertTrue(wait_until(lambda: len(first.lines()) >= 1000, timeout=60))
+        first.close()
+        # Back on the same port, but with a certificate that has expired.
+        second = self.rsyslog("expired")
+        stdout, _ = logfwd.communicate(timeout=120)
+        lines = stdout.decode().splitlines()
+        self.assertEqual(len(lines), 4, lines)
+        self.assertTrue(lines[0].startswith("Connection to 127.0.0.1 port 6514 lost: "), lines)
+        self.assertEqual(lines[1], "ERROR in TLS connection to 127.0.0.1 port 6514: "
+                                   "certificate has expired")
+        sent = int(lines[2].split()[2])
+        self.assertEqual(lines[2] + "\n", sent_line(self.log, sent))
+        # Every line is counted once: sent, or failed once the server no longer passed.
+        self.assertTrue(lines[3].startswith("Failed to send %d logs from %s file: "
+                                            % (count - sent, self.log)), lines)
+        self.assertGreater(count - sent, 0)
+        self.assertEqual(logfwd.returncode, 0)
+        self.assertEqual(second.lines(), [])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -127,6 +127,18 @@ TEST_F(frame_writer_test, counts_the_frames_not_taken_whole_as_failed_when_the_s
     EXPECT_TRUE(link.given_up);
 }
 
+TEST_F(frame_writer_test, counts_the_frame_whose_turn_found_the_connection_broken)
+{
+    kernel.break_after = 10 * 1005;  // ten whole frames of the 65 in the first write
+    const std::string message(1000, 'm');
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 66; ++i)
+        append_frame(link, message, count);  // the 66th makes the first write
+    flush_frames(link, count);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ((std::vector<long long>{count.sent, count.failed}), (std::vector<long long>{10, 56}));
+}
+
 // A listening socket on loopback: connections complete in its backlog, so
 // the link can connect again without anyone accepting.
 class reconnect_test : public frame_writer_test {
