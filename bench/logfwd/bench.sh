@@ -110,9 +110,11 @@ action(type="omfile" file="$work/rsyslog/received" template="count")
 CONF
     rsyslogd -n -f "$work/rsyslog/conf" -i "$work/rsyslog/pid" > /dev/null 2>&1 &
     rsyslogd_pid=$!
-    table=/proc/net/udp
-    [ "$1" = udp ] || table=/proc/net/tcp
-    while ! grep -q ' 0100007F:0202 ' "$table"; do sleep 0.05; done
+    # Bound (UDP) or listening (TCP, state 0A): a connection of the run
+    # before, in TIME_WAIT on the same port, must not pass for the server.
+    table=/proc/net/udp bound=' 0100007F:0202 '
+    [ "$1" = udp ] || table=/proc/net/tcp bound=' 0100007F:0202 00000000:0000 0A '
+    while ! grep -q "$bound" "$table"; do sleep 0.05; done
 }
 
 stop_rsyslog() {
