@@ -86,7 +86,7 @@ while IFS='|' read -r page whatis; do
     fi
 done <<'PAGES'
 devsim|devsim - test device for the controller's message bus
-logfwd|logfwd - forward a log file and its archives to a syslog server over UDP or TCP
+logfwd|logfwd - forward a log file and its archives to a syslog server over UDP, TCP or TLS
 PAGES
 
 same "devsim -v" "1.0.2
