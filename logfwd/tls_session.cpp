@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
-#include <csignal>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,17 +50,20 @@ std::string openssl_reason(const char* fallback)
     return reason;
 }
 
-// Empty when path can be opened for reading as a file, else why not. OpenSSL's
-// own message for a missing file is less plain than strerror's.
+// Empty when path can be opened for reading as a regular file, else why not.
+// OpenSSL's own message for a missing file is less plain than strerror's, and
+// a FIFO would block it (here O_NONBLOCK keeps the open from waiting).
 std::string unreadable_reason(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd == -1)
         return strerror(errno);
     struct stat info {};
-    const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    const bool got = fstat(fd, &info) == 0;
     close(fd);
-    return directory ? strerror(EISDIR) : "";
+    if (got && S_ISDIR(info.st_mode))
+        return strerror(EISDIR);
+    return got && !S_ISREG(info.st_mode) ? "not a regular file" : "";
 }
 
 // "KEY PATH: REASON" for a settings file that OpenSSL cannot use; empty when loaded.

@@ -92,6 +92,8 @@ class TlsFailureTest(TlsCase):
     def test_every_failure_ends_with_255_before_anything_is_sent(self):
         ca = self.pem["ca.pem"]
         missing = os.path.join(self.dir, "missing.pem")
+        fifo = os.path.join(harness.scratch_dir(self), "fifo.pem")  # would block a plain open
+        os.mkfifo(fifo)
         prefix = "ERROR in TLS connection to %s port 6514: "
         # (server certificate, server auth, settings, reason)
         cases = [
@@ -111,6 +113,7 @@ class TlsFailureTest(TlsCase):
             ("server", "anon", dict(ca_file=missing),
              "ca_file %s: No such file or directory" % missing),
             ("server", "anon", dict(ca_file=self.dir), "ca_file %s: Is a directory" % self.dir),
+            ("server", "anon", dict(ca_file=fifo), "ca_file %s: not a regular file" % fifo),
             ("server", "anon", dict(ca_file=self.pem["ca.key"]),
              "ca_file %s: no certificate or crl found" % self.pem["ca.key"]),
             ("server", "anon", dict(ca_file=ca, cert_file=self.pem["client.pem"],
