@@ -47,7 +47,7 @@ set(CPACK_PACKAGE_DESCRIPTION
   "devsim plays a measuring device on the controller's message bus: it announces\n\
 itself, sends status and measurement messages at an interval and answers menu\n\
 requests. logfwd forwards a text log file and its rotated .gz archives to a\n\
-syslog server over UDP, one RFC 3164 datagram per line.")
+syslog server, one RFC 3164 message per line, over UDP, TCP or TLS.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

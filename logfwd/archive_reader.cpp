@@ -171,7 +171,7 @@ int open_archive(const std::string& path)
 }
 }  // namespace
 
-void send_archive_untouched(const syslog_destination& destination, const std::string& archive,
+void send_archive_untouched(syslog_destination& destination, const std::string& archive,
                             const std::string& plain, const volatile sig_atomic_t& stop_requested)
 {
     archive_lines lines;

@@ -12,5 +12,5 @@
 // Reports as send_log_file does for a file at plain, the decompressed path,
 // which is never opened; a damaged archive has its readable lines sent (a last
 // partial line too), then "Archive ARCHIVE is damaged after N lines: REASON".
-void send_archive_untouched(const syslog_destination& destination, const std::string& archive,
+void send_archive_untouched(syslog_destination& destination, const std::string& archive,
                             const std::string& plain, const volatile sig_atomic_t& stop_requested);

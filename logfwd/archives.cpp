@@ -132,7 +132,7 @@ bool decompress_in_place(const std::string& archive, const std::string& plain)
 
 // One archive's turn; false when it could not be compressed again, which ends
 // the pass.
-bool forward_archive(const std::string& archive, const syslog_destination& destination,
+bool forward_archive(const std::string& archive, syslog_destination& destination,
                      bool slow, const volatile sig_atomic_t& stop_requested)
 {
     if (!ends_with(archive, ARCHIVE_ENDING)) {
@@ -209,7 +209,7 @@ std::string decompressed_path(const std::string& archive)
     return archive.substr(0, archive.rfind(ARCHIVE_ENDING));
 }
 
-bool forward_archives(const std::string& log_path, const syslog_destination& destination,
+bool forward_archives(const std::string& log_path, syslog_destination& destination,
                       bool slow, const volatile sig_atomic_t& stop_requested)
 {
     const std::vector<std::string> archives = list_archive_files(log_path);

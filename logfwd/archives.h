@@ -30,5 +30,5 @@ std::string decompressed_path(const std::string& archive);
 // archive in hand is compressed again on every way out, exceptions included.
 // False when an archive could not be compressed again: the pass stops there,
 // the message names both paths, and no further archive is touched.
-bool forward_archives(const std::string& log_path, const syslog_destination& destination,
+bool forward_archives(const std::string& log_path, syslog_destination& destination,
                       bool slow, const volatile sig_atomic_t& stop_requested);

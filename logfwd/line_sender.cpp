@@ -1,7 +1,8 @@
 // The syslog line sender: reads lines (of a file here, of an archive in
-// archive_reader.cpp) and sends each line's datagram (syslog_datagram.h). Unlike
-// a std::ifstream loop it refuses directories and counts refused datagrams
-// apart from sent ones.
+// archive_reader.cpp) and sends each line's message (syslog_datagram.h)
+// through the run's transport. Unlike a std::ifstream loop it refuses
+// directories and counts lines the transport could not hand over apart from
+// sent ones.
 #include "line_sender.h"
 
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <iostream>
 #include <memory>
 #include <new>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,46 +76,32 @@ bool read_file_line(void* state, std::string_view& line)
     return true;
 }
 
-void send_datagram(const std::string& datagram, const syslog_destination& destination,
-                   send_tally& tally)
-{
-    ssize_t result = 0;
-    do {
-        result = sendto(destination.socket_fd, datagram.data(), datagram.size(), 0,
-                        destination.address->ai_addr, destination.address->ai_addrlen);
-    } while (result == -1 && errno == EINTR);
-    if (result != -1) {
-        ++tally.sent;
-        return;
-    }
-    if (tally.failed++ == 0)
-        tally.first_error = errno;
-}
 }  // namespace
 
-send_tally send_lines(line_reader lines, const syslog_destination& destination,
-                      const volatile sig_atomic_t& stop_requested)
+delivery_count send_lines(line_reader lines, syslog_destination& destination,
+                          const volatile sig_atomic_t& stop_requested)
 {
-    send_tally tally;
+    delivery_count count;
     std::string_view line;
-    std::string datagram;
+    std::string message;
     while (stop_requested == 0 && lines.read(lines.state, line)) {
-        build_datagram(line, datagram);
-        send_datagram(datagram, destination, tally);
+        build_datagram(line, message);
+        send_message(destination, message, count);
     }
-    return tally;
+    flush_messages(destination, count);
+    return count;
 }
 
-void report_sent(const std::string& path, const send_tally& tally)
+void report_sent(const std::string& path, const delivery_count& count)
 {
-    std::cout << "Successfully sent " << tally.sent << " logs from " << path << " file"
+    std::cout << "Successfully sent " << count.sent << " logs from " << path << " file"
               << std::endl;
-    if (tally.failed != 0)
-        std::cout << "Failed to send " << tally.failed << " logs from " << path
-                  << " file: " << strerror(tally.first_error) << std::endl;
+    if (count.failed != 0)
+        std::cout << "Failed to send " << count.failed << " logs from " << path
+                  << " file: " << strerror(count.first_error) << std::endl;
 }
 
-void send_log_file(const syslog_destination& destination, const std::string& path,
+void send_log_file(syslog_destination& destination, const std::string& path,
                    const volatile sig_atomic_t& stop_requested)
 {
     const input_file file = open_for_reading(path);
@@ -124,10 +110,10 @@ void send_log_file(const syslog_destination& destination, const std::string& pat
         return;
     }
     file_lines lines(file.get());
-    const send_tally tally = send_lines(line_reader{read_file_line, &lines}, destination,
-                                        stop_requested);
+    const delivery_count count = send_lines(line_reader{read_file_line, &lines}, destination,
+                                            stop_requested);
     if (lines.read_error != 0)
         std::cout << "Error while reading the file " << path << ": "
                   << strerror(lines.read_error) << std::endl;
-    report_sent(path, tally);
+    report_sent(path, count);
 }

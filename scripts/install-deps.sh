@@ -12,10 +12,11 @@ PACKAGES="
   googletest libbenchmark-dev
   libmosquitto-dev nlohmann-json3-dev libinih-dev zlib1g-dev
   mosquitto mosquitto-clients python3 python3-paho-mqtt
-  rsyslog gzip util-linux bsdutils iproute2 procps faketime time
+  rsyslog rsyslog-openssl openssl libssl-dev gzip util-linux bsdutils iproute2 procps faketime time
   clang libclang-rt-14-dev llvm valgrind dpkg-dev
   groff-base man-db mandoc
   g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf zlib1g-dev:armhf
+  libssl-dev:armhf
 "
 
 need_update=""

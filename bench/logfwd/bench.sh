@@ -1,10 +1,21 @@
 #!/bin/sh
-# bench.sh BUILD_DIR [LINES...]: lines per second of logfwd sending a log
-# file to a loopback UDP sink, side by side with the least a sender can do
-# (min_sender.c, one sendto per line) and with util-linux logger
-# (--udp --rfc3164 -f), plus the datagrams that arrived and each sender's peak
-# memory (GNU time). The sender runs on CPU 0, the sink on CPU 1. Runs itself inside tests/e2e/sandbox.sh, so that
-# 127.0.0.1:514 and /etc/orvane are private. Each figure is the best of RUNS.
+# bench.sh BUILD_DIR [LINES...]: three tables, inside tests/e2e/sandbox.sh so
+# that 127.0.0.1:514 and /etc/orvane are private.
+#  sink: lines per second of logfwd (rate = 0) sending a log file to a loopback
+#    UDP sink, beside the least a sender can do (min_sender.c, one sendto per
+#    line) and util-linux logger (--udp --rfc3164 -f), with the datagrams that
+#    arrived and each sender's peak memory (GNU time). The sender runs on CPU
+#    0, the sink on CPU 1. Each figure is the best of RUNS.
+#  rsyslog: into a default rsyslogd: logfwd over UDP at its default rate and
+#    at rate = 0, over TCP (imtcp), over TLS (imtcp with the ossl stream
+#    driver, certificates made by tests/e2e/certificates.py), and logger -T
+#    --octet-count -f over TCP; seconds until the last line arrived, lines
+#    arrived, peak memory. One run each.
+#  stream: logfwd over TCP and over TLS into rsyslogd, RUNS runs each.
+#  rate check (RATE_CHECK="RATE..."; only this table then): for each rate,
+#    RUNS runs of logfwd over UDP at that rate into rsyslogd (imudp) while
+#    another process keeps one core busy; lines arrived in each run.
+# PARTS="sink rsyslog stream" picks the tables (sink and rsyslog by default).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -17,11 +28,14 @@ shift
 logfwd=$build/logfwd/logfwd
 runs=${RUNS:-3}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+rsyslogd_pid="" busy=""
+trap '[ -z "$rsyslogd_pid" ] || kill "$rsyslogd_pid"; [ -z "$busy" ] || kill "$busy"; rm -rf "$work"' EXIT
 
 cc -O2 -o "$work/min_sender" "$here/min_sender.c"
 cc -O2 -o "$work/udp_counter" "$here/udp_counter.c"
-echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
+mkdir "$work/certs"
+/usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import certificates
+certificates.make_certificates(sys.argv[2])' "$root/tests/e2e" "$work/certs"
 
 # make_log N: N lines in the layout logfwd expects, levels and hosts varied.
 make_log() {
@@ -64,12 +78,153 @@ best_of() {
                name, lines, s, (s > 0 ? lines / s : 0), cpu, got, kib }'
 }
 
-echo "| sender | lines | seconds | lines/s | CPU seconds | datagrams arrived | peak RSS (KiB) |"
-echo "|---|---|---|---|---|---|---|"
+sink_table() {
+    printf 'host = 127.0.0.1\nrate = 0\n' > /etc/orvane/syslog_settings
+    echo "| sender | lines | seconds | lines/s | CPU seconds | datagrams arrived | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|---|"
+    for lines in "$@"; do
+        log=$work/log.$lines
+        best_of "min_sender (C, one sendto per line)" "$lines" "$work/min_sender" "$log" 127.0.0.1 514
+        best_of "logfwd, rate = 0" "$lines" "$logfwd" "$log"
+        best_of "logger --udp --rfc3164 -f" "$lines" logger --udp --rfc3164 -n 127.0.0.1 -P 514 -f "$log"
+    done
+}
+
+# start_rsyslog udp|tcp|tls: a default rsyslogd on 127.0.0.1:514 that writes
+# one two-byte record per message, so that its output's size counts the lines.
+start_rsyslog() {
+    rm -rf "$work/rsyslog"
+    mkdir "$work/rsyslog"
+    global="" driver=""
+    if [ "$1" = tls ]; then
+        global=" DefaultNetstreamDriverCAFile=\"$work/certs/ca.pem\" DefaultNetstreamDriverCertFile=\"$work/certs/server.pem\" DefaultNetstreamDriverKeyFile=\"$work/certs/server.key\""
+        driver=' StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="anon"'
+        set -- tcp
+    fi
+    cat > "$work/rsyslog/conf" <<CONF
+global(workDirectory="$work/rsyslog"$global)
+module(load="im$1"$driver)
+input(type="im$1" address="127.0.0.1" port="514")
+template(name="count" type="string" string="x\\n")
+action(type="omfile" file="$work/rsyslog/received" template="count")
+CONF
+    rsyslogd -n -f "$work/rsyslog/conf" -i "$work/rsyslog/pid" > /dev/null 2>&1 &
+    rsyslogd_pid=$!
+    # Bound (UDP) or listening (TCP, state 0A): a connection of the run
+    # before, in TIME_WAIT on the same port, must not pass for the server.
+    table=/proc/net/udp bound=' 0100007F:0202 '
+    [ "$1" = udp ] || table=/proc/net/tcp bound=' 0100007F:0202 00000000:0000 0A '
+    while ! grep -q "$bound" "$table"; do sleep 0.05; done
+}
+
+stop_rsyslog() {
+    kill "$rsyslogd_pid"
+    wait "$rsyslogd_pid" || true
+    rsyslogd_pid=""
+}
+
+received_lines() {
+    echo $(( $(stat -c %s "$work/rsyslog/received" 2>/dev/null || echo 0) / 2 ))
+}
+
+now() {
+    date +%s.%N
+}
+
+# into_rsyslog NAME LINES udp|tcp COMMAND...: one run into a fresh rsyslogd;
+# prints the row: seconds from the start until the last line arrived (it
+# arrived when the output has not grown for 3 s), lines/s, arrived, peak RSS.
+into_rsyslog() {
+    name=$1 lines=$2 protocol=$3
+    shift 3
+    start_rsyslog "$protocol"
+    started=$(now)
+    /usr/bin/time -f "%M" -o "$work/time" "$@" > "$work/out" || { cat "$work/out" "$work/time"; exit 1; }
+    seen=-1 last=$(now) quiet=0
+    while [ "$quiet" -lt 30 ]; do
+        count=$(received_lines)
+        if [ "$count" != "$seen" ]; then
+            seen=$count last=$(now) quiet=0
+        else
+            quiet=$((quiet + 1))
+        fi
+        [ "$count" -ge "$lines" ] && break
+        sleep 0.1
+    done
+    stop_rsyslog
+    awk -v name="$name" -v lines="$lines" -v from="$started" -v to="$last" \
+        -v got="$seen" -v kib="$(cat "$work/time")" 'BEGIN { s = to - from
+        printf "| %s | %d | %.2f | %.0f | %d | %d |\n", name, lines, s, lines / s, got, kib }'
+}
+
+rsyslog_table() {
+    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|"
+    for lines in "$@"; do
+        log=$work/log.$lines
+        echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
+        into_rsyslog "logfwd, UDP, default rate" "$lines" udp "$logfwd" "$log"
+        printf 'host = 127.0.0.1\nrate = 0\n' > /etc/orvane/syslog_settings
+        into_rsyslog "logfwd, UDP, rate = 0" "$lines" udp "$logfwd" "$log"
+        printf 'host = 127.0.0.1\nprotocol = tcp\n' > /etc/orvane/syslog_settings
+        into_rsyslog "logfwd, TCP" "$lines" tcp "$logfwd" "$log"
+        tls_settings
+        into_rsyslog "logfwd, TLS" "$lines" tls "$logfwd" "$log"
+        into_rsyslog "logger -T --octet-count -f" "$lines" tcp \
+            logger -T --octet-count --rfc3164 -n 127.0.0.1 -P 514 -f "$log"
+    done
+}
+
+tls_settings() {
+    printf 'host = 127.0.0.1\nprotocol = tls\nport = 514\nca_file = %s\n' \
+        "$work/certs/ca.pem" > /etc/orvane/syslog_settings
+}
+
+stream_table() {
+    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|"
+    for lines in "$@"; do
+        i=1
+        while [ $i -le "$runs" ]; do
+            printf 'host = 127.0.0.1\nprotocol = tcp\n' > /etc/orvane/syslog_settings
+            into_rsyslog "logfwd, TCP" "$lines" tcp "$logfwd" "$work/log.$lines"
+            tls_settings
+            into_rsyslog "logfwd, TLS" "$lines" tls "$logfwd" "$work/log.$lines"
+            i=$((i + 1))
+        done
+    done
+}
+
+# rate_check LINES RATE...: RUNS runs per rate beside a busy loop on one core.
+rate_check() {
+    lines=$1
+    shift
+    echo "| rate (lines/s) | run | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|---|"
+    for rate in "$@"; do
+        printf 'host = 127.0.0.1\nrate = %s\n' "$rate" > /etc/orvane/syslog_settings
+        i=1
+        while [ $i -le "$runs" ]; do
+            timeout 600 sh -c 'while :; do :; done' 2>/dev/null &
+            busy=$!
+            row=$(into_rsyslog "$i" "$lines" udp "$logfwd" "$work/log.$lines")
+            kill "$busy"
+            wait "$busy" 2>/dev/null || true
+            busy=""
+            echo "| $rate $row"
+            i=$((i + 1))
+        done
+    done
+}
+
 for lines in "$@"; do
     make_log "$lines"
-    log=$work/log.$lines
-    best_of "min_sender (C, one sendto per line)" "$lines" "$work/min_sender" "$log" 127.0.0.1 514
-    best_of "logfwd" "$lines" "$logfwd" "$log"
-    best_of "logger --udp --rfc3164 -f" "$lines" logger --udp --rfc3164 -n 127.0.0.1 -P 514 -f "$log"
+done
+if [ -n "${RATE_CHECK:-}" ]; then
+    rate_check "$1" $RATE_CHECK
+    exit 0
+fi
+for part in ${PARTS:-sink rsyslog}; do
+    "${part}_table" "$@"
+    echo
 done

@@ -1,14 +1,16 @@
-"""The other side of logfwd's UDP traffic, for the end-to-end tests.
+"""The other side of logfwd's traffic, for the end-to-end tests.
 
-UdpSink records every datagram byte for byte; Rsyslog is a real rsyslogd in
-the foreground whose omfile action writes the fields it parsed from each
-datagram, one line each: facility|severity|timestamp|hostname|tag|msg.
-Both listen on port 514, so they run inside sandbox.sh (or another private
-network namespace). Beside them, the files that logfwd reads: its settings
-file and gzip archives.
+UdpSink records every datagram byte for byte; TcpServer reads octet-counted
+frames and can die abruptly; Rsyslog is a real rsyslogd in the foreground
+(imudp, imtcp, or imtcp with its OpenSSL driver for TLS) whose omfile action writes the fields it parsed from each
+message, one line each: facility|severity|timestamp|hostname|tag|msg.
+They listen on port 514 by default (6514 for TLS), so they run inside sandbox.sh (or another
+private network namespace). Beside them, the files that logfwd reads: its
+settings file and gzip archives.
 """
 import os
 import socket
+import struct
 import subprocess
 import tempfile
 import threading
@@ -30,11 +32,11 @@ def wait_until(predicate, timeout=30.0, step=0.05):
 class UdpSink:
     """Records datagrams sent to host:514 (IPv4 or IPv6), in arrival order."""
 
-    def __init__(self, host="127.0.0.1"):
+    def __init__(self, host="127.0.0.1", port=SYSLOG_PORT):
         family = socket.AF_INET6 if ":" in host else socket.AF_INET
         self._socket = socket.socket(family, socket.SOCK_DGRAM)
         self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16 << 20)
-        self._socket.bind((host, SYSLOG_PORT))
+        self._socket.bind((host, port))
         self._socket.settimeout(0.1)
         self._lock = threading.Lock()
         self._received = []
@@ -82,41 +84,121 @@ class UdpSink:
         self.close()
 
 
+def frames(data):
+    """The messages of RFC 6587 octet-counted frames ("LEN SP MSG"), and the
+    bytes of a last frame that is not whole."""
+    messages = []
+    while b" " in data[:12]:
+        length, rest = data.split(b" ", 1)
+        if not length.isdigit() or len(rest) < int(length):
+            break
+        messages.append(rest[:int(length)])
+        data = rest[int(length):]
+    return messages, data
+
+
+class TcpServer:
+    """Accepts one connection on host:port and reads it until it has read
+    read_at_most bytes; then stops reading, and die() resets the connection
+    as a server killed with unread data does."""
+
+    def __init__(self, read_at_most, host="127.0.0.1", port=SYSLOG_PORT):
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind((host, port))
+        self._listener.listen(1)
+        self._limit = read_at_most
+        self._data = b""
+        self._connection = None
+        self.full = threading.Event()
+        self._thread = threading.Thread(target=self._receive, daemon=True)
+        self._thread.start()
+
+    def _receive(self):
+        self._connection, _ = self._listener.accept()
+        while len(self._data) < self._limit:
+            chunk = self._connection.recv(min(65536, self._limit - len(self._data)))
+            if not chunk:
+                break
+            self._data += chunk
+        self.full.set()
+
+    def messages(self):
+        return frames(self._data)[0]
+
+    def die(self):
+        self._thread.join(timeout=30)
+        self._listener.close()
+        if self._connection:
+            self._connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self._connection.close()
+
+
 RSYSLOG_CONF = """\
-global(workDirectory="{work}")
-module(load="imudp")
-input(type="imudp" address="127.0.0.1" port="514")
+global(workDirectory="{work}"{tls_files})
+module(load="im{module}"{driver})
+input(type="im{module}"{address} port="{port}")
 template(name="fields" type="string"
          string="%syslogfacility-text%|%syslogseverity-text%|%timereported:::date-rfc3164%|%hostname%|%syslogtag%|%msg%\\n")
-if $inputname == "imudp" then {{
+if $inputname == "im{module}" then {{
     action(type="omfile" file="{work}/received.log" template="fields")
 }}
 """
+# RFC 5425 with rsyslog's OpenSSL driver; x509/certvalid asks for a client
+# certificate signed by the CA.
+RSYSLOG_TLS_DRIVER = ' StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="{auth}"'
+RSYSLOG_TLS_FILES = (' DefaultNetstreamDriverCAFile="{ca}" DefaultNetstreamDriverCertFile="{cert}"'
+                     ' DefaultNetstreamDriverKeyFile="{key}"')
+TLS_PORT = 6514
 
 
-def _udp_port_bound(port):
+def _port_bound(protocol, port):
     """True when something in this network namespace listens on 127.0.0.1:port."""
     wanted = "0100007F:%04X" % port
-    with open("/proc/net/udp") as table:
+    with open("/proc/net/" + protocol) as table:
         return any(line.split()[1] == wanted for line in table.readlines()[1:])
 
 
-class Rsyslog:
-    """rsyslogd -n with the template above; lines() gives what it wrote."""
+def _tcp_port_listening(port):
+    """True when something in this network namespace listens on TCP port
+    on every IPv4 and IPv6 address."""
+    found = set()
+    for name in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(name) as table:
+            for line in table.readlines()[1:]:
+                fields = line.split()
+                if fields[1].endswith(":%04X" % port) and fields[3] == "0A":
+                    found.add(name)
+    return len(found) == 2
 
-    def __init__(self):
+
+class Rsyslog:
+    """rsyslogd -n with the template above, over "udp" (imudp) or "tcp"
+    (imtcp) on 127.0.0.1, or "tls" (imtcp, RFC 5425) on every address, so
+    that localhost (::1 first) reaches it too; tls is then a dict of the PEM
+    paths ca, cert and key, and optionally auth. lines() gives what it wrote."""
+
+    def __init__(self, protocol="udp", port=SYSLOG_PORT, tls=None):
         self._work = tempfile.TemporaryDirectory()
         work = self._work.name
         conf = os.path.join(work, "rsyslog.conf")
+        module, address, tls_files, driver = protocol, ' address="127.0.0.1"', "", ""
+        listening = lambda: _port_bound(protocol, port)
+        if protocol == "tls":
+            module, address = "tcp", ""
+            tls_files = RSYSLOG_TLS_FILES.format(**tls)
+            driver = RSYSLOG_TLS_DRIVER.format(auth=tls.get("auth", "anon"))
+            listening = lambda: _tcp_port_listening(port)
         with open(conf, "w") as out:
-            out.write(RSYSLOG_CONF.format(work=work))
+            out.write(RSYSLOG_CONF.format(work=work, tls_files=tls_files, module=module,
+                                          driver=driver, address=address, port=port))
         self._output = os.path.join(work, "received.log")
         self._process = subprocess.Popen(
             ["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "rsyslogd.pid")],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_until(lambda: _udp_port_bound(SYSLOG_PORT), timeout=20):
+        if not wait_until(listening, timeout=20):
             self.close()
-            raise RuntimeError("rsyslogd did not start listening on 127.0.0.1:514")
+            raise RuntimeError("rsyslogd did not start listening on port %d" % port)
 
     def lines(self):
         try:

@@ -1,7 +1,8 @@
 """Leak checks of whole runs of the real programs: devsim against a private
 broker (announcement, acceptance, periodic messages, every kind of request,
 SIGTERM) and logfwd with archives (one read in place, one through zlib), plus
-logfwd's early exit.
+logfwd's early exit and its runs over TLS (a client certificate, and a server
+that fails verification).
 
 Each run goes under valgrind's memcheck, which fails it on a definite or
 indirect leak or any memory error. In a sanitizer build the programs carry
@@ -18,7 +19,9 @@ import unittest
 
 import harness
 from broker import Broker
-from syslog_peers import SETTINGS_PATH, UdpSink, archive_content, write_archive, write_settings
+from certificates import make_certificates
+from syslog_peers import (Rsyslog, SETTINGS_PATH, TLS_PORT, UdpSink, archive_content,
+                          write_archive, write_settings)
 from test_devsim import CONTROLLER, FID, WITHDRAWAL, accept, topic, up_messages, up_types
 from test_devsim_menus import BAD_REQUESTS, EXCHANGES
 
@@ -127,6 +130,24 @@ class LogfwdLeaks(unittest.TestCase):
         checked.assert_clean(self, result.returncode, 0)
         for name, content in self.ARCHIVES.items():
             self.assertEqual(archive_content(os.path.join(self.dir, name)), content)
+
+    def test_tls_runs_leak_nothing(self):
+        pem = make_certificates(harness.scratch_dir(self))
+        log = os.path.join(self.dir, "messages")
+        with open(log, "wb") as out:
+            out.write(b"Mar 2 00:00:00 h user.warn log: now\n")
+        settings = "host = 127.0.0.1\nprotocol = tls\ncert_file = %s\nkey_file = %s\nca_file = %s\n" % (
+            pem["client.pem"], pem["client.key"], "%s")
+        tls = {"ca": pem["ca.pem"], "cert": pem["server.pem"], "key": pem["server.key"],
+               "auth": "x509/certvalid"}
+        with Rsyslog("tls", TLS_PORT, tls=tls) as rsyslog:
+            write_settings(settings % pem["ca.pem"])
+            checked, result = self.run_checked(log)
+            checked.assert_clean(self, result.returncode, 0)
+            self.assertEqual(len(rsyslog.wait_for(1)), 1)
+            write_settings(settings % pem["other-ca.pem"])  # the server fails verification
+            checked, result = self.run_checked(log)
+            checked.assert_clean(self, result.returncode, 255)
 
     def test_early_exit_leaks_nothing(self):
         write_settings("port = 514\n")  # no host: the run ends before resolving

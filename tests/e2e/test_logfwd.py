@@ -1,6 +1,7 @@
 """logfwd end to end, run by the real binary against a UDP sink or rsyslogd
-on 127.0.0.1:514: usage and exit statuses, the settings file, resolution,
-the datagrams, the archive pass and slow mode."""
+(UDP and TCP) on 127.0.0.1: usage and exit statuses, the settings file,
+resolution and connection, the datagrams and frames, pacing, the archive
+pass and slow mode."""
 import os
 import shutil
 import time
@@ -84,7 +85,15 @@ class SettingsTest(LogfwdCase):
             ("host = no-such-host.invalid\n", no_address),
             ("host =\n", no_address),
             ("host = 127.0.0.1 x\n", no_address),
+            ("host = 127.0.0.1\nprotocol = tcp\nport = 515\n",
+             "ERROR in connecting to 127.0.0.1 port 515: Connection refused\n"),
         ]
+        for key, value in (("protocol", "udpp"), ("protocol", "TCP"), ("port", "0"),
+                           ("port", "70000"), ("port", "5x"), ("port", ""), ("rate", "-1"),
+                           ("rate", "fast"), ("rate", "1e3")):
+            cases.append(("host = 127.0.0.1\nprotocol = tcp\n%s = %s\n" % (key, value),
+                          'Invalid value "%s" for %s in /etc/orvane/syslog_settings\n'
+                          % (value, key)))
         for settings, message in cases:
             if settings is None:
                 os.remove(SETTINGS_PATH)
@@ -102,6 +111,14 @@ class SettingsTest(LogfwdCase):
         write_settings("; syslog receiver\n[syslog]\n   host   =   127.0.0.1   \n")
         self.assert_run([log], sent_line(log, 1), 0)
         self.assertEqual(self.sink.wait_for(1), [b"<15>x"])
+
+    def test_port_for_udp(self):
+        log = self.write_log("messages", [b"x"])
+        write_settings("host = 127.0.0.1\nport = 5514\n")
+        with UdpSink(port=5514) as other:
+            self.assert_run([log], sent_line(log, 1), 0)
+            self.assertEqual(other.wait_for(1), [b"<15>x"])
+        self.assertEqual(self.sink.settle(), [])
 
     def test_ipv6_host(self):
         log = self.write_log("messages", LOG_LINES[:1])
@@ -125,6 +142,7 @@ class DatagramTest(LogfwdCase):
 
 class RsyslogTest(LogfwdCase):
     def test_rsyslog_parses_the_fields_of_the_original_lines(self):
+        """Over UDP and over TCP (octet-counted frames, another port)."""
         self.sink.close()
         levels = [("user.emerg", "emerg"), ("user.alert", "alert"), ("user.err", "err"),
                   ("user.warn", "warning"), ("user.notice", "notice"), ("user.info", "info"),
@@ -135,9 +153,23 @@ class RsyslogTest(LogfwdCase):
         expected = ["user|%s|Feb  3 10:11:%02d|ctrl-%d|app%d[7]:| message %d: with colon"
                     % (severity, n, n, n, n) for n, (_, severity) in enumerate(levels)]
         log = self.write_log("messages", lines)
+        for protocol, port in (("udp", 514), ("tcp", 1514)):
+            write_settings("host = 127.0.0.1\nprotocol = %s\nport = %d\n" % (protocol, port))
+            with self.subTest(protocol=protocol), Rsyslog(protocol, port) as rsyslog:
+                self.assert_run([log], sent_line(log, len(lines)), 0)
+                self.assertEqual(rsyslog.wait_for(len(expected)), expected)
+
+    def test_default_pacing_lets_rsyslog_take_every_line(self):
+        """Unpaced, a default rsyslog lost up to half of such a burst."""
+        self.sink.close()
+        lines = [b"Feb  3 10:11:12 ctrl user.info app: line %d" % n for n in range(10000)]
+        log = self.write_log("messages", lines)
         with Rsyslog() as rsyslog:
             self.assert_run([log], sent_line(log, len(lines)), 0)
-            self.assertEqual(rsyslog.wait_for(len(expected)), expected)
+            received = rsyslog.wait_for(len(lines))
+        self.assertEqual(len(received), len(lines))
+        self.assertEqual(received, ["user|info|Feb  3 10:11:12|ctrl|app:| line %d" % n
+                                    for n in range(len(lines))])
 
 
 class ArchiveTest(LogfwdCase):
@@ -174,6 +206,12 @@ class ArchiveTest(LogfwdCase):
             b"<14>Mar 1 00:00:10 h ten: 10a", b"<14>Mar 1 00:00:10 h ten: 10b",
             b"<14>Mar 1 00:00:02 h two: 2", b"<14>Mar 1 00:00:01 h one: 1",
             b"<12>Mar 2 00:00:00 h log: now"])
+        self.assert_archives_as_before()
+
+    def test_no_archive_is_touched_when_the_server_cannot_be_reached(self):
+        write_settings("host = 127.0.0.1\nprotocol = tcp\n")
+        self.assert_run([self.log, "all"],
+                        "ERROR in connecting to 127.0.0.1 port 514: Connection refused\n", 255)
         self.assert_archives_as_before()
 
     def test_flags_are_positional_and_exact(self):

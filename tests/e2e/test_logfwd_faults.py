@@ -1,9 +1,9 @@
-"""logfwd end to end when things go wrong: failed sends, hostile file names,
-stop signals and exceptions in the middle of the archive pass, FIFOs, odd
-bytes, and archives that cannot be decompressed in place (read-only, full
-disk, not writable, damaged, name taken), which are read without touching
-them. After every run each archive must be back under its own name with the
-same content."""
+"""logfwd end to end when things go wrong: failed sends, a TCP server that
+dies in the middle of a run, hostile file names, stop signals and exceptions
+in the middle of the archive pass, FIFOs, odd bytes, and archives that cannot
+be decompressed in place (read-only, full disk, not writable, damaged, name
+taken), which are read without touching them. After every run each archive
+must be back under its own name with the same content."""
 import hashlib
 import os
 import queue
@@ -17,7 +17,8 @@ import zlib
 
 import harness
 from harness import LOGFWD, start
-from syslog_peers import archive_content, write_archive
+from syslog_peers import (Rsyslog, TcpServer, archive_content, wait_until, write_archive,
+                          write_settings)
 from test_logfwd import LogfwdCase, sent_line
 
 
@@ -46,6 +47,41 @@ class SendFailureTest(FaultCase):
         self.assertEqual(self.sink.wait_for(4), [
             b"<14>Jan 1 00:00:00 h t: \x00\x00nul", b"<15>\xc3\x28\xa0\xa1 invalid utf-8",
             b"<11>Jan 1 00:00:00 h t: " + bytes(range(1, 10)), b"<15>\x00"])
+
+
+class TcpBreakTest(FaultCase):
+    def test_a_server_restarted_mid_run_gets_the_rest_in_order(self):
+        count = 200000
+        log = self.write("messages", b"".join(
+            b"Jan  1 00:00:00 h user.info t: line %d\n" % n for n in range(count)))
+        write_settings("host = 127.0.0.1\nprotocol = tcp\n")
+        first = TcpServer(read_at_most=100000)
+        proc = start(LOGFWD, log)
+        self.assertTrue(first.full.wait(timeout=60))
+        first.die()  # logfwd is blocked on full buffers by now, or soon
+        with Rsyslog("tcp") as second:
+            out, _ = proc.communicate(timeout=120)
+            last = "user|info|Jan  1 00:00:00|h|t:| line %d" % (count - 1)
+            self.assertTrue(wait_until(lambda: second.lines()[-1:] == [last], timeout=60, step=0.5))
+            received = second.lines()
+        lost_with = ("Connection to 127.0.0.1 port 514 lost: %s\n" % reason
+                     for reason in ("Connection reset by peer", "Broken pipe"))
+        self.assertIn((out.decode(), proc.returncode),
+                      [(lost + "Reconnected to 127.0.0.1 port 514\n" + sent_line(log, count), 0)
+                       for lost in lost_with])
+        # The first server got whole lines from the first on; the second got
+        # every line from some point after them to the end, in order. What
+        # lies between was in the kernels' buffers when the connection broke.
+        taken = len(first.messages())
+        self.assertGreater(taken, 0)
+        self.assertEqual(first.messages(), [b"<14>Jan  1 00:00:00 h t: line %d" % n
+                                            for n in range(taken)])
+        resumed = int(received[0].rsplit(" ", 1)[1])
+        self.assertGreaterEqual(resumed, taken)
+        self.assertEqual(received, ["user|info|Jan  1 00:00:00|h|t:| line %d" % n
+                                    for n in range(resumed, count)])
+        proc.stdout.close()
+        proc.stderr.close()
 
 
 class FifoTest(FaultCase):

@@ -134,7 +134,10 @@ void check(const damage_plan& plan, const std::string& content)
     {
         CapturedOutput output;
         const volatile sig_atomic_t never_stopped = 0;
-        send_archive_untouched(syslog_destination{&destination, FAKE_SOCKET}, file.path, plain, never_stopped);
+        syslog_destination target;
+        target.address = &destination;
+        target.socket_fd = FAKE_SOCKET;
+        send_archive_untouched(target, file.path, plain, never_stopped);
         read_report(output.text.str(), file.path, plain, sent, damaged_after);
     }
     if (raw)

@@ -91,7 +91,10 @@ void check_file(const std::string& input)
     stray_send = false;
     CapturedOutput output;
     const volatile sig_atomic_t never_stopped = 0;
-    send_log_file(syslog_destination{&destination, FAKE_SOCKET}, file.path, never_stopped);
+    syslog_destination target;
+    target.address = &destination;
+    target.socket_fd = FAKE_SOCKET;
+    send_log_file(target, file.path, never_stopped);
     std::vector<std::string> lines = lines_of(input);
     FUZZ_CHECK(!stray_send, "datagram sent elsewhere than the destination");
     FUZZ_CHECK(datagrams.size() == lines.size(), "%zu datagrams for %zu lines", datagrams.size(), lines.size());

@@ -49,7 +49,10 @@ protected:
     std::string send(const std::string& path)
     {
         testing::internal::CaptureStdout();
-        send_log_file(syslog_destination{&destination, sender}, path, stop_requested);
+        syslog_destination target;
+        target.address = &destination;
+        target.socket_fd = sender;
+        send_log_file(target, path, stop_requested);
         const std::string printed = testing::internal::GetCapturedStdout();
         std::vector<char> buffer(1 << 17);
         ssize_t n = 0;

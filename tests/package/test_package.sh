@@ -46,7 +46,7 @@ same "control fields" "ctrltools 1.0.2 $arch utils" \
 # Depends names the package of every library the programs link, and gzip.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
 declared() { printf '%s\n' "$depends" | grep -qx "$1" || fail "Depends lacks $1: $(echo $depends)"; }
-for needed in libc6 libstdc++6 libmosquitto1 libinih1 zlib1g gzip; do
+for needed in libc6 libstdc++6 libmosquitto1 libinih1 libssl3 zlib1g gzip; do
     declared "$needed"
 done
 
@@ -86,7 +86,7 @@ while IFS='|' read -r page whatis; do
     fi
 done <<'PAGES'
 devsim|devsim - test device for the controller's message bus
-logfwd|logfwd - forward a log file and its archives to a syslog server over UDP
+logfwd|logfwd - forward a log file and its archives to a syslog server over UDP, TCP or TLS
 PAGES
 
 same "devsim -v" "1.0.2
