@@ -62,10 +62,10 @@ note() {
 "
 }
 
-# optional_stage NAME SCRIPT: runs SCRIPT when it exists and is executable.
+# optional_stage NAME SCRIPT [ARGS...]: runs SCRIPT when it exists and is executable.
 optional_stage() {
     if [ -x "$2" ]; then
-        stage "$1" "$2"
+        stage "$@"
     else
         note "$1" absent
     fi
@@ -78,7 +78,8 @@ stage dependencies scripts/install-deps.sh || true
 build_and_test x86-64 build/x86
 build_and_test armhf build/armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
 optional_stage sanitizers scripts/test-sanitizers.sh || true
-optional_stage fuzz scripts/fuzz.sh || true
+# 20 s per fuzz target; a long run is scripts/fuzz.sh SECONDS (bench/README.md).
+optional_stage fuzz scripts/fuzz.sh 20 || true
 
 echo
 echo "==== summary (stage, result, seconds, tests)"
