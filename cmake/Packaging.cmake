@@ -5,10 +5,12 @@
 find_program(GZIP_PROGRAM gzip REQUIRED)
 
 # Manual pages ship compressed (Debian policy); -n keeps the archive free of
-# the build time, so two builds of one source give the same package.
+# the build time, so two builds of one source give the same package. The
+# version in them (@PROJECT_VERSION@) is filled in first.
 set(_man_pages "")
 foreach(page devsim.1 logfwd.1)
-  set(_source ${PROJECT_SOURCE_DIR}/man/${page})
+  set(_source ${PROJECT_BINARY_DIR}/man/${page})
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page} ${_source} @ONLY)
   set(_packed ${PROJECT_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${_packed}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
@@ -37,10 +39,37 @@ function(debian_architecture out)
 endfunction()
 debian_architecture(CTRLTOOLS_DEB_ARCH)
 
+# The maintainer is whoever releases the package; nobody's address is made up
+# here. Without it cpack refuses to build the package (the package test
+# passes one with cpack -D CPACK_DEBIAN_PACKAGE_MAINTAINER=...).
+set(PACKAGE_MAINTAINER "" CACHE STRING
+  "Maintainer of the Debian package, \"Name <address>\" (scripts/build-release.sh: from the environment)")
+if(PACKAGE_MAINTAINER STREQUAL "")
+  message(STATUS "PACKAGE_MAINTAINER is not set: cpack needs one for the package "
+    "(-DPACKAGE_MAINTAINER=\"Name <address>\", or cpack -D CPACK_DEBIAN_PACKAGE_MAINTAINER=...)")
+elseif(NOT PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
+  message(FATAL_ERROR "PACKAGE_MAINTAINER \"${PACKAGE_MAINTAINER}\" is not \"Name <address>\"")
+endif()
+
+# The changelog in the repository has one entry per released version; the
+# newest must be the project's version, so that the two cannot drift apart.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog _newest LIMIT_COUNT 1)
+if(NOT _newest MATCHES "^ctrltools \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog starts with \"${_newest}\": "
+    "add an entry for version ${PROJECT_VERSION} on top")
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/ctrltools)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ctrltools)
 set(CPACK_PACKAGE_VENDOR "ctrltools")
-set(CPACK_PACKAGE_CONTACT "ctrltools maintainers <ctrltools@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PACKAGE_MAINTAINER}")
+# changelog.gz is written when the package is made (package_changelog.cmake),
+# since its trailer lines name the maintainer that cpack was given.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_changelog.cmake)
+set(CPACK_CTRLTOOLS_CHANGELOG ${PROJECT_SOURCE_DIR}/packaging/changelog)
+set(CPACK_CTRLTOOLS_GZIP ${GZIP_PROGRAM})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "controller tools: message-bus test device (devsim) and syslog forwarder (logfwd)")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -54,18 +83,20 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CTRLTOOLS_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# gzip: logfwd runs gunzip and gzip on the archives.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "gzip")
+# logfwd runs gunzip and gzip on the archives, but gzip is not declared:
+# it is Essential in Debian (always installed), and a Depends on an essential
+# package is allowed only where a particular version is needed, which
+# logfwd does not need.
 
 # dpkg-shlibdeps names the packages of the libraries the programs link
-# (libmosquitto1, libinih1, zlib1g, libstdc++6, libc6); without it they are named
+# (libmosquitto1, libinih1, libssl3, zlib1g, libstdc++6, libc6); without it they are named
 # here. The controller's own libraries (PLATFORM_STANDINS=OFF) belong to its
 # firmware, not to any Debian package, so nothing is declared for them.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PLATFORM_STANDINS AND DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 elseif(PLATFORM_STANDINS)
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-    ", libmosquitto1, libinih1, zlib1g, libstdc++6, libgcc-s1, libc6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libmosquitto1, libinih1, libssl3, zlib1g, libstdc++6, libgcc-s1, libc6")
 endif()
 include(CPack)

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "controller_tools.h"
+#include "ctrltools_version.h"
 #include "log_tracer.h"
 #include "menu_dispatcher.h"
 #include "registration.h"
@@ -23,7 +24,7 @@ std::string device_name = "devsim";
 int send_interval_secs = 30;
 std::string controller_fid;
 const std::string app_name = "devsim";
-const std::string app_version = "1.0.2";
+const std::string app_version = CTRLTOOLS_VERSION;
 volatile sig_atomic_t device_state = 0;
 volatile sig_atomic_t stop_signal = 0;
 

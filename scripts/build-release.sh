@@ -3,6 +3,8 @@
 # and for the controller (armhf): -Os (smaller than -O2, see bench/README.md),
 # stripped, installed into build/release-ARCH/stage and packaged into
 # build/packages/ctrltools_VERSION_ARCH.deb; prints the four binary sizes.
+# The packages' maintainer comes from the environment:
+#   PACKAGE_MAINTAINER="Name <address>" scripts/build-release.sh
 # --record also builds -O2 for comparison and writes both into the "Binary
 # sizes" section of bench/README.md (and nowhere else).
 set -eu
@@ -10,6 +12,11 @@ cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
 packages=build/packages
 toolchain_armhf=-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
+maintainer=${PACKAGE_MAINTAINER:-}
+if [ -z "$maintainer" ]; then
+    echo 'set PACKAGE_MAINTAINER="Name <address>", the maintainer named in the packages' >&2
+    exit 2
+fi
 
 # build ARCH LEVEL CMAKE_ARGS...: a stripped Release build at -LEVEL in
 # build/release-ARCH (-Os) or build/release-ARCH-LEVEL, installed into stage/.
@@ -19,7 +26,7 @@ build() {
     dir=build/release-$arch
     [ "$level" = Os ] || dir=$dir-$level
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-$level -DNDEBUG" \
-        -DBUILD_TESTING=OFF -DWARNINGS_AS_ERRORS=ON "$@" >/dev/null
+        -DBUILD_TESTING=OFF -DWARNINGS_AS_ERRORS=ON -DPACKAGE_MAINTAINER="$maintainer" "$@" >/dev/null
     cmake --build "$dir" -j "$jobs" >/dev/null
     rm -rf "$dir/stage"
     cmake --install "$dir" --strip --prefix "$dir/stage" >/dev/null

@@ -14,7 +14,7 @@ PACKAGES="
   mosquitto mosquitto-clients python3 python3-paho-mqtt
   rsyslog rsyslog-openssl openssl libssl-dev gzip util-linux bsdutils iproute2 procps faketime time
   clang libclang-rt-14-dev llvm valgrind dpkg-dev
-  groff-base man-db mandoc
+  groff-base man-db mandoc lintian
   g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf zlib1g-dev:armhf
   libssl-dev:armhf
 "

@@ -2,7 +2,8 @@
 # test.sh: the one command for CI and by hand. Installs what is missing,
 # builds x86-64 (build/x86) and the controller's armhf (build/armhf, run
 # under qemu-arm) with warnings as errors, runs the whole ctest suite on both,
-# x86-64 first, then the sanitizer and fuzz scripts when they are there.
+# x86-64 first, with the platform boundary check between them, then the
+# sanitizer and fuzz scripts when they are there.
 # Unlike a plain "set -e" script it goes on after a failed stage, so that one
 # run shows every failure; it ends with a table of stages, results and times.
 # Needs root: the end-to-end tests use private namespaces. JOBS=2 by default.
@@ -46,6 +47,14 @@ run_tests() {
     return "$(cat "$logs/$1.status")"
 }
 
+# logged NAME COMMAND...: COMMAND's output also in NAME's log, for the summary's tally.
+logged() {
+    log_name=$1
+    shift
+    { "$@"; echo $? >"$logs/$log_name.status"; } 2>&1 | tee "$logs/$log_name.log"
+    return "$(cat "$logs/$log_name.status")"
+}
+
 # build_and_test ARCH DIR CMAKE_ARGS...: the test stage only after a good build.
 build_and_test() {
     arch=$1 dir=$2
@@ -62,10 +71,10 @@ note() {
 "
 }
 
-# optional_stage NAME SCRIPT: runs SCRIPT when it exists and is executable.
+# optional_stage NAME SCRIPT [ARGS...]: runs SCRIPT when it exists and is executable.
 optional_stage() {
     if [ -x "$2" ]; then
-        stage "$1" "$2"
+        stage "$@"
     else
         note "$1" absent
     fi
@@ -76,9 +85,13 @@ rm -f "$logs"/*.log "$logs"/*.status
 total_start=$(date +%s)
 stage dependencies scripts/install-deps.sh || true
 build_and_test x86-64 build/x86
+# Both programs linked against stubs of the controller's libraries, and the
+# tests that need no stand-in.
+stage platform-boundary logged platform-boundary scripts/test-platform-boundary.sh
 build_and_test armhf build/armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
 optional_stage sanitizers scripts/test-sanitizers.sh || true
-optional_stage fuzz scripts/fuzz.sh || true
+# 20 s per fuzz target; a long run is scripts/fuzz.sh SECONDS (bench/README.md).
+optional_stage fuzz scripts/fuzz.sh 20 || true
 
 echo
 echo "==== summary (stage, result, seconds, tests)"

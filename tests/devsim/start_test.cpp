@@ -4,6 +4,7 @@
 #include <csignal>
 #include <vector>
 
+#include "ctrltools_version.h"
 #include "devsim.h"
 #include "devsim_fixture.h"
 #include "private_mounts.h"
@@ -53,7 +54,7 @@ TEST_F(Devsim, version_does_nothing_else)
     for (auto args : {std::vector<std::string>{"-v"}, std::vector<std::string>{"-v", "x", "5"}}) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(run_devsim(args), 0);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "1.0.2\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), CTRLTOOLS_VERSION "\n");
     }
     EXPECT_TRUE(recording::traces.empty());
     EXPECT_TRUE(recording::sent.empty());

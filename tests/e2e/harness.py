@@ -11,6 +11,7 @@ import tempfile
 
 DEVSIM = os.environ.get("DEVSIM", "")
 LOGFWD = os.environ.get("LOGFWD", "")
+VERSION = os.environ.get("CTRLTOOLS_VERSION", "")  # the project's version, from the build
 # The emulator that runs a cross-built program ("qemu-arm -L ..."), or empty.
 EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
 

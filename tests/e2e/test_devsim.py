@@ -152,7 +152,7 @@ class CommandLine(unittest.TestCase):
         for args in (["-v"], ["-v", "DEV-1", "name", "5"]):
             with self.subTest(args=args):
                 result = harness.run(harness.DEVSIM, *args)
-                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"1.0.2\n", b""))
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, f"{harness.VERSION}\n".encode(), b""))
                 self.assertFalse(os.path.exists(FID_FILE))
 
 
