@@ -51,3 +51,12 @@ def sanitized(program):
         return False
     with open(program, "rb") as binary:
         return b"__asan_init" in binary.read()
+
+
+def resident_kb(pid):
+    """The resident size of process pid in KiB (VmRSS)."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")

@@ -90,14 +90,6 @@ BAD_REQUESTS = [request for request, _ in BAD_EXCHANGES]
 LAST = EXCHANGES[4]  # a plain request after the bad ones: still answered, nothing extra before it
 
 
-def resident_kb(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise AssertionError("no VmRSS")
-
-
 class MenuRequests(unittest.TestCase):
     def setUp(self):
         self.broker = Broker()
@@ -144,10 +136,10 @@ class MenuRequests(unittest.TestCase):
         pid = self.device.process.pid
         self.exchange(BAD_REQUESTS)  # the first round sets the heap's shape
         self.exchange(BAD_REQUESTS)
-        before = resident_kb(pid)
+        before = harness.resident_kb(pid)
         for _ in range(5):
             self.exchange(BAD_REQUESTS)
-        grown = resident_kb(pid) - before
+        grown = harness.resident_kb(pid) - before
         self.assertLess(grown, 4096, f"resident size grew by {grown} kB over 5 rounds")
         self.assertEqual(self.exchange([LAST[0]]), [LAST[1]])
 
