@@ -10,7 +10,8 @@ const char* const NAME_REPORT = "{\"fid\":\"DEVFID\",\"name\":\"devsim\",\"data\
 
 TEST_F(Devsim, acceptance_reports_the_name)
 {
-    for (const char* verdict : {"{\"valid\":true}", "{\"valid\":1}", "{\"valid\":-7,\"other\":\"x\"}"}) {
+    for (const char* verdict : {"{\"valid\":true}", "{\"valid\":1}", "{\"valid\":-7,\"other\":\"x\"}",
+                                "{\"valid\":1.0}", "{\"valid\":1e0}", "{\"valid\":2.5}"}) {
         SetUp();
         device_state = DEVICE_STATE_REGISTERING;
         EXPECT_EQ(callback_msgtype_1500(verdict), 0) << verdict;
@@ -28,7 +29,9 @@ TEST_F(Devsim, acceptance_reports_the_name)
 
 TEST_F(Devsim, refusal_stops_without_sending)
 {
-    for (const char* verdict : {"{\"valid\":false}", "{\"valid\":0}", "{}", "{\"valid\":\"yes\"}", "not json", ""}) {
+    // 0.5 reads as 0, as C's conversion gives it to the int.
+    for (const char* verdict : {"{\"valid\":false}", "{\"valid\":0}", "{}", "{\"valid\":\"yes\"}", "not json", "",
+                                "{\"valid\":0.5}"}) {
         SetUp();
         device_state = DEVICE_STATE_ACCEPTED;
         EXPECT_EQ(callback_msgtype_1500(verdict), 4) << verdict;

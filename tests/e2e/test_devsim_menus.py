@@ -83,7 +83,8 @@ BAD_EXCHANGES = [
     (b'{"sequence_id":"' + b'\\"' * 10000 + b'"}', FAILURE % ('\\"' * 49)),
     (b'{"sequence_id":"' + "\u00e9".encode() * 5000 + b'"}', FAILURE % ("\u00e9" * 24)),
     (b'{"sequence_id":"menu_entry","ref_id":"r","data":{"menu_reference":{"reference":"1"}}}', NO_PAGE),
-    (b'{"sequence_id":"menu_entry","ref_id":"r","data":{"menu_reference":{"reference":1.5}}}', NO_PAGE),
+    (b'{"sequence_id":"menu_entry","ref_id":"r","data":{"menu_reference":{"reference":1.5}}}',
+     '{"fid":"DEV-1","sequence_id":"menu_entry","success":1,"ref_id":"r","data":' + TABLE_PAGE + '}'),
     (b'{"sequence_id":"menu_entry","ref_id":"r","data":{"menu_reference":{"reference":4294967297}}}', NO_PAGE),
 ]
 BAD_REQUESTS = [request for request, _ in BAD_EXCHANGES]
