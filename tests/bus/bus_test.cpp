@@ -103,6 +103,20 @@ TEST_F(BusTest, odd_fid_is_percent_encoded_in_both_directions)
     EXPECT_EQ(handled_1500[0], R"({"valid":true})");
 }
 
+TEST_F(BusTest, fid_bytes_outside_utf8_read_as_latin1_raw_or_escaped)
+{
+    // e9 't' e9 as raw bytes, and as devsim escapes them: both name the FID "\u00e9t\u00e9".
+    const std::string topic = "sbapi/%C3%A9t%C3%A9/up/1500";
+    const std::vector<std::string> bodies = {"{\"fid\":\"\xe9t\xe9\",\"cstate\":1}",
+                                             R"({"fid":"\u00e9t\u00e9","cstate":1})"};
+    for (size_t n = 0; n < bodies.size(); ++n) {
+        sbapi_mqtt_reset();
+        ASSERT_EQ(sbapi_sendMessage_1500(bodies[n]), 0);
+        ASSERT_TRUE(pump_until([&] { return count_on(topic) == n + 1; }));
+        EXPECT_EQ(payloads_on(peer_->received(), topic)[n], bodies[n]);
+    }
+}
+
 TEST_F(BusTest, one_pass_delivers_every_message_that_has_arrived_in_order)
 {
     ASSERT_TRUE(announce());

@@ -208,6 +208,17 @@ class Registration(unittest.TestCase):
         self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
         self.assertEqual(device.devsim_traces(), [START_TRACE, REFUSAL_TRACE, STOP_TRACE % 0])
 
+    def test_fid_and_name_outside_utf8_give_valid_json(self):
+        # The bytes e9 't' e9 and "caf" e9: written \u00XX, so the FID reads as "\u00e9t\u00e9".
+        Device(self, self.broker, os.fsdecode(b"\xe9t\xe9"), os.fsdecode(b"caf\xe9"), 3600)
+        level = "%C3%A9t%C3%A9"
+        accept(self.broker, self.recorder, level)
+        got = self.recorder.wait_for(lambda got: 1501 in up_types(got, level))
+        self.assertEqual(up_messages(got, level), [
+            (1500, '{"fid":"\\u00e9t\\u00e9","gw_fid":"CTRL-7","cstate":1,"gw_v":"0.00","fw_v":"0.09"}'),
+            (1501, '{"fid":"\\u00e9t\\u00e9","name":"caf\\u00e9","data":[]}')])
+        self.assertEqual(json.loads(up_messages(got, level)[1][1])["fid"], "\u00e9t\u00e9")
+
     def test_a_template_written_while_running_takes_effect_at_the_next_send(self):
         self.addCleanup(remove, TEMPLATE_2)
         Device(self, self.broker)
