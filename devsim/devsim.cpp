@@ -12,22 +12,18 @@
 #include <unistd.h>
 
 #include "controller_tools.h"
+#include "devsim_trace.h"
 #include "log_tracer.h"
 #include "menu_dispatcher.h"
 #include "registration.h"
 #include "sbapi.h"
 #include "test_messages.h"
 
-std::string device_fid;
-std::string device_name = "devsim";
-int send_interval_secs = 30;
-std::string controller_fid;
-const std::string app_name = "devsim";
-const std::string app_version = "1.0.2";
-volatile sig_atomic_t device_state = 0;
-volatile sig_atomic_t stop_signal = 0;
+devsim_globals tt;
 
 namespace {
+const std::string app_name = "devsim";
+const std::string app_version = "1.0.2";
 const char* const FID_FILE = "/mnt/vexa/set/pidev_fid";
 const useconds_t LOOP_PAUSE_USECS = 800000;
 
@@ -36,7 +32,7 @@ void write_fid_file()
 {
     std::ofstream out(FID_FILE, std::ios::out | std::ios::trunc);
     if (out.is_open())
-        out << device_fid << '\n';
+        out << tt.device_fid << '\n';
 }
 
 void install_signal_handlers()
@@ -49,9 +45,9 @@ void install_signal_handlers()
 
 void read_command_line(int argc, char** argv)
 {
-    device_fid = argv[1];
+    tt.device_fid = argv[1];
     if (argc > 2)
-        device_name = argv[2];
+        tt.device_name = argv[2];
     if (argc > 3)
         read_send_interval(argv[3]);
 }
@@ -60,15 +56,15 @@ void run_main_loop()
 {
     time_t last_msg2_time = 0;
     time_t last_msg3_time = 0;
-    while (device_state != DEVICE_STATE_STOPPING) {
+    while (tt.device_state != DEVICE_STATE_STOPPING) {
         usleep(LOOP_PAUSE_USECS);  // a signal cuts it short; the pass goes on
-        if (device_state == DEVICE_STATE_ACCEPTED) {
+        if (tt.device_state == DEVICE_STATE_ACCEPTED) {
             time_t now = time(nullptr);
-            if (now - last_msg2_time > send_interval_secs) {
+            if (now - last_msg2_time > tt.send_interval_secs) {
                 send_msgtype_2();
                 last_msg2_time = now;
             }
-            if (now - last_msg3_time > send_interval_secs) {
+            if (now - last_msg3_time > tt.send_interval_secs) {
                 send_msgtype_3();
                 last_msg3_time = now;
             }
@@ -81,8 +77,8 @@ void run_main_loop()
 void print_usage(const std::string& invocation_name)
 {
     std::cout << "usage:" << std::endl;
-    std::cout << "    " << invocation_name << " <FID> [<device_name=" << device_name
-              << "> [<send_interval_secs=" << send_interval_secs << ">]]" << std::endl;
+    std::cout << "    " << invocation_name << " <FID> [<device_name=" << tt.device_name
+              << "> [<send_interval_secs=" << tt.send_interval_secs << ">]]" << std::endl;
     std::cout << " or" << std::endl;
     std::cout << "    " << invocation_name << " -v" << std::endl;
     std::cout << std::endl;
@@ -91,8 +87,8 @@ void print_usage(const std::string& invocation_name)
 // Only stores: this runs asynchronously to everything else.
 void handle_signal(int signal_number)
 {
-    device_state = DEVICE_STATE_STOPPING;
-    stop_signal = signal_number;
+    tt.device_state = DEVICE_STATE_STOPPING;
+    tt.stop_signal = signal_number;
 }
 
 // Formatted extraction: blanks skipped, a sign accepted, stops at the first
@@ -101,7 +97,7 @@ void handle_signal(int signal_number)
 void read_send_interval(const std::string& argument)
 {
     std::istringstream in(argument);
-    in >> send_interval_secs;
+    in >> tt.send_interval_secs;
 }
 
 int devsim_main(int argc, char** argv)
@@ -115,23 +111,23 @@ int devsim_main(int argc, char** argv)
         return 0;
     }
     read_command_line(argc, argv);
-    controller_fid = GetControllerFID();
-    initLogTracer(app_name.c_str(), controller_fid.c_str());
-    logTracePrint("devsim_main", 516, "main", 5,
+    tt.controller_fid = GetControllerFID();
+    initLogTracer(app_name.c_str(), tt.controller_fid.c_str());
+    logTracePrint(TRACE_SOURCE, LINE_START, "main", TRACE_NOTICE,
                   "starting with fid \"%s\" (device_name = \"%s\" logging_slot_name = \"%s\")\n",
-                  device_fid.c_str(), device_name.c_str(), app_name.c_str());
+                  tt.device_fid.c_str(), tt.device_name.c_str(), app_name.c_str());
     write_fid_file();
     install_signal_handlers();
     // Both handlers are in place before the announcement, so its answer cannot go unhandled.
     sbapi_setCallback_1500(callback_msgtype_1500);
     sbapi_setCallback_2000(callback_msgtype_2000);
-    device_state = DEVICE_STATE_REGISTERING;
+    tt.device_state = DEVICE_STATE_REGISTERING;
     send_msgtype_1500(true);
 
     run_main_loop();
 
     send_msgtype_1500(false);
-    logTracePrint("devsim_main", 571, "main", 5, "stopped \"%s\" with fid \"%s\" (signal %d)\n",
-                  device_name.c_str(), device_fid.c_str(), static_cast<int>(stop_signal));
+    logTracePrint(TRACE_SOURCE, LINE_STOP, "main", TRACE_NOTICE, "stopped \"%s\" with fid \"%s\" (signal %d)\n",
+                  tt.device_name.c_str(), tt.device_fid.c_str(), static_cast<int>(tt.stop_signal));
     return 0;
 }

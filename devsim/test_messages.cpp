@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "json_escape.h"
 #include "sbapi.h"
 #include "tools.h"
@@ -58,7 +58,7 @@ std::string current_time_stamp()
 {
     char buffer[64];
     memset(buffer, 0, sizeof buffer);
-    DateTimeHelper::GetCurrentTime(buffer, static_cast<DateTimeHelper::DateTimeFormat>(0), false);
+    DateTimeHelper::GetCurrentTime(buffer, DateTimeHelper::ISO8601_UTC, false);
     return std::string(buffer, strnlen(buffer, sizeof buffer - 1));
 }
 
@@ -74,7 +74,7 @@ void send_msgtype_2()
 {
     std::string fragment;
     std::ostringstream body;
-    body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"time_stamp\":\"";
+    body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"time_stamp\":\"";
     if (read_template(MSG2_TEMPLATE, fragment)) {
         body << current_time_stamp() << "\"," << fragment << "}";
     } else {
@@ -96,10 +96,10 @@ void send_msgtype_3()
     std::string fragment;
     std::ostringstream body;
     if (read_template(MSG3_TEMPLATE, fragment)) {
-        body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"time\":\"" << current_time_stamp()
+        body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"time\":\"" << current_time_stamp()
              << "\"," << fragment << "}";
     } else {
-        body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"hold\":0,\"time\":\""
+        body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"hold\":0,\"time\":\""
              << current_time_stamp() << "\",\"data\":["
              << "{\"c\":0,\"p\":\"ce976ad0-1bd1-4a1f-9ba6-0130fba53c7e\","
                 "\"u\":\"8503d0cf-1438-49c3-8201-2f4c0e36c49d\",\"v\":"

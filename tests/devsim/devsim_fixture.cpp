@@ -10,12 +10,12 @@
 void Devsim::SetUp()
 {
     recording::reset();
-    device_fid = "DEVFID";
-    device_name = "devsim";
-    send_interval_secs = 30;
-    controller_fid = "CTRLFID";
-    device_state = 0;
-    stop_signal = 0;
+    tt.device_fid = "DEVFID";
+    tt.device_name = "devsim";
+    tt.send_interval_secs = 30;
+    tt.controller_fid = "CTRLFID";
+    tt.device_state = 0;
+    tt.stop_signal = 0;
 }
 
 void DevsimWithMount::SetUp()

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "devsim_fixture.h"
 #include "json_escape.h"
 #include "private_mounts.h"
@@ -109,8 +109,8 @@ TEST_F(Devsim, builtin_measurement_message_carries_the_drawn_value)
 
 TEST_F(Devsim, inserted_values_are_escaped)
 {
-    device_fid = "a\"b\\c";
-    controller_fid = "ctrl\n1";
+    tt.device_fid = "a\"b\\c";
+    tt.controller_fid = "ctrl\n1";
     send_msgtype_1500(true);
     send_msgtype_1501("say \"hi\"\t\x01");
     send_msgtype_2();

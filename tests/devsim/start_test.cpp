@@ -4,6 +4,7 @@
 #include <csignal>
 #include <vector>
 
+#include "devsim_trace.h"
 #include "devsim.h"
 #include "devsim_fixture.h"
 #include "private_mounts.h"
@@ -70,9 +71,9 @@ TEST_F(Devsim, interval_argument_reads_like_stream_extraction)
         {"-3", -3}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"0x10", 0}, {"1.9", 1},
     };
     for (const auto& c : cases) {
-        send_interval_secs = 30;
+        tt.send_interval_secs = 30;
         read_send_interval(c.argument);
-        EXPECT_EQ(send_interval_secs, c.interval) << "argument \"" << c.argument << "\"";
+        EXPECT_EQ(tt.send_interval_secs, c.interval) << "argument \"" << c.argument << "\"";
     }
 }
 
@@ -87,8 +88,8 @@ TEST_F(DevsimWithMount, accepted_run_sends_everything_in_order)
     };
     EXPECT_EQ(run_devsim({"F1", "-v", "x"}), 0);
 
-    EXPECT_EQ(device_name, "-v");
-    EXPECT_EQ(send_interval_secs, 0);
+    EXPECT_EQ(tt.device_name, "-v");
+    EXPECT_EQ(tt.send_interval_secs, 0);
     EXPECT_EQ(read_file("/mnt/vexa/set/pidev_fid"), "F1\n");
     EXPECT_EQ(recording::tracer_app, "devsim");
     EXPECT_EQ(recording::tracer_fid, "CTRLFID");
@@ -100,13 +101,13 @@ TEST_F(DevsimWithMount, accepted_run_sends_everything_in_order)
     EXPECT_EQ(recording::do_work_calls, 2);
 
     ASSERT_EQ(recording::traces.size(), 3u);
-    EXPECT_EQ(recording::traces[0].source_line, 516);
+    EXPECT_EQ(recording::traces[0].source_line, LINE_START);
     EXPECT_EQ(recording::traces[0].level, 5);
     EXPECT_EQ(recording::traces[0].function, "main");
     EXPECT_EQ(recording::traces[0].message,
               "starting with fid \"F1\" (device_name = \"-v\" logging_slot_name = \"devsim\")\n");
-    EXPECT_EQ(recording::traces[1].source_line, 421);
-    EXPECT_EQ(recording::traces[2].source_line, 571);
+    EXPECT_EQ(recording::traces[1].source_line, LINE_ACCEPTED);
+    EXPECT_EQ(recording::traces[2].source_line, LINE_STOP);
     EXPECT_EQ(recording::traces[2].level, 5);
     EXPECT_EQ(recording::traces[2].message, "stopped \"-v\" with fid \"F1\" (signal 15)\n");
 }
@@ -118,7 +119,7 @@ TEST_F(Devsim, refused_run_withdraws_and_exits_with_zero)
     EXPECT_EQ(sent_types(), (std::vector<int>{1500, 1500}));
     EXPECT_EQ(recording::sent.back().body, WITHDRAWAL);
     ASSERT_EQ(recording::traces.size(), 3u);
-    EXPECT_EQ(recording::traces[1].source_line, 427);
+    EXPECT_EQ(recording::traces[1].source_line, LINE_REFUSED);
     EXPECT_EQ(recording::traces[2].message, "stopped \"devsim\" with fid \"F1\" (signal 0)\n");
 }
 

@@ -4,13 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "recording_platform.h"
 
 void MenuTest::SetUp()
 {
     recording::reset();
-    device_fid = "DEVFID";
+    tt.device_fid = "DEVFID";
 }
 
 bool parses_as_json(const std::string& text)
