@@ -69,6 +69,11 @@ struct Link {
     int failed_attempts = 0;
     size_t unacked = 0;  // handed to the library, PUBACK not yet seen
     Handle handle;       // last, so that it goes first
+
+    Link() = default;
+    // The library holds the link's address for its callbacks: it never moves.
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
 };
 
 struct LinkSlot {
