@@ -2,12 +2,16 @@
 // handler, bus handlers, then an 800 ms loop that sends the periodic messages
 // once the bus has accepted the device and lets the bus client deliver
 // incoming messages. Usage and version go to standard output; everything else
-// is traced.
+// is traced. Pacing runs on the monotonic clock, the time stamps in the
+// bodies on the wall clock. An exception out of a pass ends the loop: the
+// device withdraws and exits with status 1.
 #include "devsim.h"
 
 #include <ctime>
+#include <exception>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
@@ -52,27 +56,76 @@ void read_command_line(int argc, char** argv)
         read_send_interval(argv[3]);
 }
 
-void run_main_loop()
+long long monotonic_seconds()
 {
-    time_t last_msg2_time = 0;
-    time_t last_msg3_time = 0;
-    while (tt.device_state != DEVICE_STATE_STOPPING) {
-        usleep(LOOP_PAUSE_USECS);  // a signal cuts it short; the pass goes on
-        if (tt.device_state == DEVICE_STATE_ACCEPTED) {
-            time_t now = time(nullptr);
-            if (now - last_msg2_time > tt.send_interval_secs) {
-                send_msgtype_2();
-                last_msg2_time = now;
-            }
-            if (now - last_msg3_time > tt.send_interval_secs) {
-                send_msgtype_3();
-                last_msg3_time = now;
-            }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec);
+}
+
+void pause_between_passes()
+{
+    usleep(LOOP_PAUSE_USECS);  // a signal cuts it short; the pass goes on
+}
+
+struct periodic_sends {
+    std::optional<long long> msg2_secs;  // when message 2 last went out
+    std::optional<long long> msg3_secs;
+};
+
+// Due at the first pass after acceptance, then once more whole seconds than
+// the interval have passed (a negative interval: every pass; 0: whenever a
+// new second has begun). The clock never steps, so a correction of the
+// wall clock does not hold the messages back.
+bool due(const std::optional<long long>& last_secs, long long now_secs)
+{
+    return !last_secs || now_secs - *last_secs > tt.send_interval_secs;
+}
+
+void run_pass(periodic_sends& sends)
+{
+    if (tt.device_state == DEVICE_STATE_ACCEPTED) {
+        long long now = main_loop_clock.seconds();
+        if (due(sends.msg2_secs, now)) {
+            send_msgtype_2();
+            sends.msg2_secs = now;
         }
-        sbapi_doWork();
+        if (due(sends.msg3_secs, now)) {
+            send_msgtype_3();
+            sends.msg3_secs = now;
+        }
     }
+    sbapi_doWork();
+}
+
+void trace_failed_pass(const char* what)
+{
+    logTracePrint(TRACE_SOURCE, LINE_PASS_FAILED, "main", TRACE_CRITICAL, "loop pass failed (%s) - aborting ..\n",
+                  what);
+}
+
+// false when a pass ended in an exception (from a handler or a send): the
+// device cannot know what state it is in, so it withdraws and stops.
+bool run_main_loop()
+{
+    periodic_sends sends;
+    while (tt.device_state != DEVICE_STATE_STOPPING) {
+        main_loop_clock.pause();
+        try {
+            run_pass(sends);
+        } catch (const std::exception& e) {
+            trace_failed_pass(e.what());
+            return false;
+        } catch (...) {
+            trace_failed_pass("unknown exception");
+            return false;
+        }
+    }
+    return true;
 }
 }  // namespace
+
+loop_clock main_loop_clock = {monotonic_seconds, pause_between_passes};
 
 void print_usage(const std::string& invocation_name)
 {
@@ -124,10 +177,10 @@ int devsim_main(int argc, char** argv)
     tt.device_state = DEVICE_STATE_REGISTERING;
     send_msgtype_1500(true);
 
-    run_main_loop();
+    bool clean = run_main_loop();
 
     send_msgtype_1500(false);
     logTracePrint(TRACE_SOURCE, LINE_STOP, "main", TRACE_NOTICE, "stopped \"%s\" with fid \"%s\" (signal %d)\n",
                   tt.device_name.c_str(), tt.device_fid.c_str(), static_cast<int>(tt.stop_signal));
-    return 0;
+    return clean ? 0 : 1;
 }

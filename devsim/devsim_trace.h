@@ -15,4 +15,5 @@ const int LINE_REFUSED = 427;
 const int LINE_MENU_REFERENCE = 452;
 const int LINE_REQUEST_NOT_HANDLED = 471;
 const int LINE_START = 516;
+const int LINE_PASS_FAILED = 553;  // an exception out of a loop pass
 const int LINE_STOP = 571;

@@ -7,9 +7,25 @@
 #include "private_mounts.h"
 #include "recording_platform.h"
 
+namespace {
+long long fake_ms;
+
+long long fake_seconds()
+{
+    return fake_ms / 1000;
+}
+
+void fake_pause()
+{
+    fake_ms += 800;
+}
+}  // namespace
+
 void Devsim::SetUp()
 {
     recording::reset();
+    fake_ms = 1000000;
+    main_loop_clock = {fake_seconds, fake_pause};
     tt.device_fid = "DEVFID";
     tt.device_name = "devsim";
     tt.send_interval_secs = 30;

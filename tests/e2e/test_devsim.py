@@ -256,6 +256,34 @@ class BrokerRestart(unittest.TestCase):
         self.assertNotIn(1500, up_types(got)[2:])
 
 
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+
+
+@unittest.skipIf(harness.EMULATOR or not os.path.exists(FAKETIME),
+                 "libfaketime preloads into native x86-64 programs only")
+class ClockStep(unittest.TestCase):
+    def test_messages_keep_their_interval_when_the_wall_clock_steps_back(self):
+        broker = Broker()
+        self.addCleanup(broker.close)
+        recorder = broker.recorder()
+        offset = os.path.join(harness.scratch_dir(self), "offset")
+        with open(offset, "w") as f:
+            f.write("+0")
+        # The wall clock as libfaketime gives it, re-read at every call; the monotonic clock untouched.
+        Device(self, broker, env={"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": offset,
+                                  "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
+        accept(broker, recorder)
+        got = recorder.wait_for(lambda got: up_types(got).count(2) >= 1)
+        before = stamp_seconds([p for t, p in up_messages(got) if t == 2][-1])
+        with open(offset, "w") as f:
+            f.write("-3600")  # as after an NTP correction an hour back
+        # Every 2 s (interval 1): three more pairs within 10 s.
+        got = recorder.wait_for(lambda got: up_types(got).count(3) >= 4, timeout=10)
+        stamps = [stamp_seconds(p) for t, p in up_messages(got) if t == 2]
+        self.assertLess(stamps[-1], before - 3000, "the wall clock did not step")
+        self.assertEqual(up_types(got)[2:10], [2, 3] * 4)
+
+
 def stamp_seconds(payload):
     """The time stamp of message 2 or 3 as seconds since the epoch."""
     data = json.loads(payload)
