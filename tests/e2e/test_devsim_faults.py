@@ -11,7 +11,8 @@ import unittest
 import harness
 from broker import Broker
 from test_devsim import (FID, ANNOUNCEMENT, NAME_REPORT, START_TRACE, ACCEPT_TRACE, STOP_TRACE, WITHDRAWAL,
-                         Device, accept, assert_in_order, stamp_seconds, topic, up_messages, up_types)
+                         TEMPLATE_2, Device, accept, assert_in_order, builtin_2, remove, stamp_seconds, topic,
+                         up_messages, up_types)
 from test_devsim_menus import TABLE_PAGE
 
 BURST = 2000
@@ -78,6 +79,23 @@ class BrokerFaults(unittest.TestCase):
         for down, up in outages:
             sent_while_down = [s for s in stamps if s >= down and s + 1 <= up]
             self.assertGreaterEqual(len(sent_while_down), 2, (down, up, stamps))
+
+
+class TemplateFifo(unittest.TestCase):
+    def test_a_fifo_without_a_writer_gives_the_builtin_status_and_sigterm_still_stops(self):
+        broker = Broker()
+        self.addCleanup(broker.close)
+        recorder = broker.recorder()
+        os.mkfifo(TEMPLATE_2)
+        self.addCleanup(remove, TEMPLATE_2)
+        device = Device(self, broker)
+        accept(broker, recorder)
+        got = recorder.wait_for(lambda got: up_types(got).count(2) >= 2)
+        self.assertEqual([p for t, p in up_messages(got) if t == 2][:2],
+                         [builtin_2(p) for t, p in up_messages(got) if t == 2][:2])
+        device.signal(signal.SIGTERM)
+        self.assertEqual(device.wait(), (0, b""))
+        recorder.wait_for(lambda got: up_messages(got)[-1] == (1500, WITHDRAWAL))
 
 
 class StopSignals(unittest.TestCase):
