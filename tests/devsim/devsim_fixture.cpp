@@ -1,8 +1,6 @@
 // Common set-up of the devsim unit tests.
 #include "devsim_fixture.h"
 
-#include <nlohmann/json.hpp>
-
 #include "devsim.h"
 #include "private_mounts.h"
 #include "recording_platform.h"
@@ -40,9 +38,4 @@ void DevsimWithMount::SetUp()
     std::string why;
     if (!enter_private_settings_mount(why))
         GTEST_SKIP() << "needs a private mount namespace (root): " << why;
-}
-
-bool parses_as_json(const std::string& text)
-{
-    return nlohmann::json::accept(text);
 }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "test_texts.h"
+
 class Devsim : public ::testing::Test {
 protected:
     void SetUp() override;

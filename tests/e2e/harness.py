@@ -15,6 +15,14 @@ LOGFWD = os.environ.get("LOGFWD", "")
 EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
 
 SETTINGS_DIR = "/mnt/vexa/set"
+# Texts shared with the C++ tests (the table menu page, the brokers' settings).
+SUPPORT_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+
+
+def support_text(name):
+    """The text of a file in tests/support."""
+    with open(os.path.join(SUPPORT_DIR, name)) as text:
+        return text.read()
 
 
 def command(program, *args):

@@ -15,26 +15,7 @@ from test_devsim import ACCEPT_TRACE, FID, START_TRACE, Device, accept, topic
 REQUESTS = topic("down", 2000)
 REPLIES = topic("up", 2001)
 
-TABLE_PAGE = (
-    '{"edit_type":"edit","layout":"table_menu","table_menu":{"menu_reference":{"reference":1,'
-    '"poll_status":0},"headline":{"right":{"text_number":{"db":"common","index":11}}},'
-    '"protection":0,"actions":[{"name":"BACK","enabled":1,"menu_reference":{"reference":0,'
-    '"poll_status":0}},{"name":"HOME","enabled":1,"menu_reference":{"reference":32770,'
-    '"poll_status":1}}],"content":[{"text":{"left":{"text":"sample text 1"},'
-    '"right":{"text":"1577343_  "}},"type":2,"fixed":0,"edit_data":{"edit_type":"edit",'
-    '"headline":{"right":{"text":"sample text 2"}},"protection":0,'
-    '"menu_reference":{"reference":32769,"poll_status":0},"edit":{"data":{"value":{"tag":13,'
-    '"value":"1577343_"},"idd":4,"format":{"dp":0,"prec":0,"len":16,"dpl":0}},"update":0,'
-    '"info_text":{"text":"sample text 3"}}}},{"text":{"left":{"text_number":{"db":"common",'
-    '"index":562}},"right":{"text_number":{"db":"unit",'
-    '"index":"8503d0cf-1438-49c3-8201-2f4c0e36c49d"}}},"type":2,"fixed":0,'
-    '"edit_data":{"edit_type":"selection_list","headline":{"right":{"text_number":{"db":"common",'
-    '"index":562}}},"protection":0,"menu_reference":{"reference":32769,"poll_status":0},'
-    '"selection_list":{"index":{"value":{"tag":12,"value":"0"},"idd":2},'
-    '"items":[{"text":{"right":{"text_number":{"db":"unit",'
-    '"index":"8503d0cf-1438-49c3-8201-2f4c0e36c49d"}}},"value_ref":0},'
-    '{"text":{"right":{"text_number":{"db":"unit",'
-    '"index":"30d9f576-a6d2-4439-9907-7e147af64508"}}},"value_ref":1}],"multi_select":0}}}]}}')
+TABLE_PAGE = harness.support_text("table_page.json").rstrip("\n")
 
 # (request, exact reply, devsim's own trace records without time stamps)
 EXCHANGES = [

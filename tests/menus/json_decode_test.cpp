@@ -8,6 +8,7 @@
 #include <string>
 
 #include "json_helper.h"
+#include "test_texts.h"
 
 namespace {
 // A 50-byte text buffer as the device uses it (count 49), with two guard
@@ -22,14 +23,6 @@ struct TextTarget {
     std::string text() const { return std::string(bytes, strnlen(bytes, 50)); }
     bool guards_intact() const { return bytes[50] == '#' && bytes[51] == '#'; }
 };
-
-std::string repeat(const std::string& piece, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
 
 int decode_int(const std::string& message, const char* path, int preset)
 {

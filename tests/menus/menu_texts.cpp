@@ -2,8 +2,6 @@
 // the device's FID set.
 #include "menu_texts.h"
 
-#include <nlohmann/json.hpp>
-
 #include "devsim_state.h"
 #include "recording_platform.h"
 
@@ -11,9 +9,4 @@ void MenuTest::SetUp()
 {
     recording::reset();
     tt.device_fid = "DEVFID";
-}
-
-bool parses_as_json(const std::string& text)
-{
-    return nlohmann::json::accept(text);
 }
