@@ -77,12 +77,18 @@ protected:
     }
 
     // Publishes to the device and waits for the broker to have passed it on:
-    // only arrival matters here, so the pause is generous.
+    // the peer, subscribed to sbapi/# too, gets its copies in the same round
+    // of the broker's, so once it has the last one the device's are on their
+    // way; a short pause covers the rest of that round.
     void publish_all(const std::vector<std::pair<std::string, std::string>>& messages)
     {
+        size_t before = peer_->received().size();
         for (const auto& [topic, payload] : messages)
             ASSERT_TRUE(peer_->publish(topic, payload));
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ASSERT_TRUE(peer_->wait_for([&](const std::vector<Received>& got) {
+            return got.size() >= before + messages.size() && got.back() == messages.back();
+        }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     TestBroker broker_;
