@@ -10,7 +10,6 @@ controller with little memory; loopback's own grow to 4 MB).
 import os
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -22,7 +21,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests/e2e"))
 from broker import Broker  # noqa: E402
 from harness import resident_kb  # noqa: E402
 from test_devsim import FID, topic, up_types  # noqa: E402
-from test_devsim_faults import TABLE_REQUEST, request_burst  # noqa: E402
+from test_devsim_bursts import TABLE_REQUEST, request_burst  # noqa: E402
 
 
 def main():
