@@ -100,6 +100,14 @@ class Device:
         with open(self.trace_path, errors="replace") as trace:
             return [line.rstrip("\n").split(" ", 1)[1] for line in trace if " " in line]
 
+    def wait_for_trace(self, text, timeout=15):
+        """Waits until a trace record holds text."""
+        deadline = time.monotonic() + timeout
+        while not any(text in t for t in self.traces()):
+            if time.monotonic() > deadline:
+                raise AssertionError(f"no trace with {text!r} within {timeout} s")
+            time.sleep(0.05)
+
     def devsim_traces(self):
         """Only devsim's own records (not the bus client's)."""
         return [t for t in self.traces() if " devsim_main:" in t]
@@ -244,7 +252,7 @@ class BrokerRestart(unittest.TestCase):
         accept(broker, recorder)
         recorder.wait_for(lambda got: up_types(got).count(3) >= 1)
         broker.stop()
-        time.sleep(3)
+        device.wait_for_trace(f" on_disconnect: lost broker {broker.address()} (")
         broker.start()
         restarted = time.time()
         got = recorder.wait_for(lambda got: any(
