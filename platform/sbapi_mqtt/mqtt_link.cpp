@@ -1,7 +1,9 @@
 // The bus stand-in's MQTT connection (libmosquitto, no thread). Unlike
-// mosquitto_loop(), a pass drains the socket and never waits, and we reconnect
-// ourselves; publishes reach the library only while it is connected, so that
-// what it re-sends after a reconnection stays ahead of our own queue.
+// mosquitto_loop(), a pass drains the socket without waiting for input, waits
+// only for a full send buffer to take a burst (200 ms at most), and we
+// reconnect ourselves; publishes reach the library only while it is
+// connected, so that what it re-sends after a reconnection stays ahead of our
+// own queue.
 #include "mqtt_link.h"
 
 #include <algorithm>
