@@ -2,33 +2,33 @@
 // handler, bus handlers, then an 800 ms loop that sends the periodic messages
 // once the bus has accepted the device and lets the bus client deliver
 // incoming messages. Usage and version go to standard output; everything else
-// is traced.
+// is traced. Pacing runs on the monotonic clock, the time stamps in the
+// bodies on the wall clock. An exception out of a pass ends the loop: the
+// device withdraws and exits with status 1.
 #include "devsim.h"
 
 #include <ctime>
+#include <exception>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
 #include "controller_tools.h"
 #include "ctrltools_version.h"
+#include "devsim_trace.h"
 #include "log_tracer.h"
 #include "menu_dispatcher.h"
 #include "registration.h"
 #include "sbapi.h"
 #include "test_messages.h"
 
-std::string device_fid;
-std::string device_name = "devsim";
-int send_interval_secs = 30;
-std::string controller_fid;
-const std::string app_name = "devsim";
-const std::string app_version = CTRLTOOLS_VERSION;
-volatile sig_atomic_t device_state = 0;
-volatile sig_atomic_t stop_signal = 0;
+devsim_globals tt;
 
 namespace {
+const std::string app_name = "devsim";
+const std::string app_version = CTRLTOOLS_VERSION;
 const char* const FID_FILE = "/mnt/vexa/set/pidev_fid";
 const useconds_t LOOP_PAUSE_USECS = 800000;
 
@@ -37,7 +37,7 @@ void write_fid_file()
 {
     std::ofstream out(FID_FILE, std::ios::out | std::ios::trunc);
     if (out.is_open())
-        out << device_fid << '\n';
+        out << tt.device_fid << '\n';
 }
 
 void install_signal_handlers()
@@ -50,40 +50,89 @@ void install_signal_handlers()
 
 void read_command_line(int argc, char** argv)
 {
-    device_fid = argv[1];
+    tt.device_fid = argv[1];
     if (argc > 2)
-        device_name = argv[2];
+        tt.device_name = argv[2];
     if (argc > 3)
         read_send_interval(argv[3]);
 }
 
-void run_main_loop()
+long long monotonic_seconds()
 {
-    time_t last_msg2_time = 0;
-    time_t last_msg3_time = 0;
-    while (device_state != DEVICE_STATE_STOPPING) {
-        usleep(LOOP_PAUSE_USECS);  // a signal cuts it short; the pass goes on
-        if (device_state == DEVICE_STATE_ACCEPTED) {
-            time_t now = time(nullptr);
-            if (now - last_msg2_time > send_interval_secs) {
-                send_msgtype_2();
-                last_msg2_time = now;
-            }
-            if (now - last_msg3_time > send_interval_secs) {
-                send_msgtype_3();
-                last_msg3_time = now;
-            }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec);
+}
+
+void pause_between_passes()
+{
+    usleep(LOOP_PAUSE_USECS);  // a signal cuts it short; the pass goes on
+}
+
+struct periodic_sends {
+    std::optional<long long> msg2_secs;  // when message 2 last went out
+    std::optional<long long> msg3_secs;
+};
+
+// Due at the first pass after acceptance, then once more whole seconds than
+// the interval have passed (a negative interval: every pass; 0: whenever a
+// new second has begun). The clock never steps, so a correction of the
+// wall clock does not hold the messages back.
+bool due(const std::optional<long long>& last_secs, long long now_secs)
+{
+    return !last_secs || now_secs - *last_secs > tt.send_interval_secs;
+}
+
+void run_pass(periodic_sends& sends)
+{
+    if (tt.device_state == DEVICE_STATE_ACCEPTED) {
+        long long now = main_loop_clock.seconds();
+        if (due(sends.msg2_secs, now)) {
+            send_msgtype_2();
+            sends.msg2_secs = now;
         }
-        sbapi_doWork();
+        if (due(sends.msg3_secs, now)) {
+            send_msgtype_3();
+            sends.msg3_secs = now;
+        }
     }
+    sbapi_doWork();
+}
+
+void trace_failed_pass(const char* what)
+{
+    logTracePrint(TRACE_SOURCE, LINE_PASS_FAILED, "main", TRACE_CRITICAL, "loop pass failed (%s) - aborting ..\n",
+                  what);
+}
+
+// false when a pass ended in an exception (from a handler or a send): the
+// device cannot know what state it is in, so it withdraws and stops.
+bool run_main_loop()
+{
+    periodic_sends sends;
+    while (tt.device_state != DEVICE_STATE_STOPPING) {
+        main_loop_clock.pause();
+        try {
+            run_pass(sends);
+        } catch (const std::exception& e) {
+            trace_failed_pass(e.what());
+            return false;
+        } catch (...) {
+            trace_failed_pass("unknown exception");
+            return false;
+        }
+    }
+    return true;
 }
 }  // namespace
+
+loop_clock main_loop_clock = {monotonic_seconds, pause_between_passes};
 
 void print_usage(const std::string& invocation_name)
 {
     std::cout << "usage:" << std::endl;
-    std::cout << "    " << invocation_name << " <FID> [<device_name=" << device_name
-              << "> [<send_interval_secs=" << send_interval_secs << ">]]" << std::endl;
+    std::cout << "    " << invocation_name << " <FID> [<device_name=" << tt.device_name
+              << "> [<send_interval_secs=" << tt.send_interval_secs << ">]]" << std::endl;
     std::cout << " or" << std::endl;
     std::cout << "    " << invocation_name << " -v" << std::endl;
     std::cout << std::endl;
@@ -92,8 +141,8 @@ void print_usage(const std::string& invocation_name)
 // Only stores: this runs asynchronously to everything else.
 void handle_signal(int signal_number)
 {
-    device_state = DEVICE_STATE_STOPPING;
-    stop_signal = signal_number;
+    tt.device_state = DEVICE_STATE_STOPPING;
+    tt.stop_signal = signal_number;
 }
 
 // Formatted extraction: blanks skipped, a sign accepted, stops at the first
@@ -102,7 +151,7 @@ void handle_signal(int signal_number)
 void read_send_interval(const std::string& argument)
 {
     std::istringstream in(argument);
-    in >> send_interval_secs;
+    in >> tt.send_interval_secs;
 }
 
 int devsim_main(int argc, char** argv)
@@ -116,23 +165,23 @@ int devsim_main(int argc, char** argv)
         return 0;
     }
     read_command_line(argc, argv);
-    controller_fid = GetControllerFID();
-    initLogTracer(app_name.c_str(), controller_fid.c_str());
-    logTracePrint("devsim_main", 516, "main", 5,
+    tt.controller_fid = GetControllerFID();
+    initLogTracer(app_name.c_str(), tt.controller_fid.c_str());
+    logTracePrint(TRACE_SOURCE, LINE_START, "main", TRACE_NOTICE,
                   "starting with fid \"%s\" (device_name = \"%s\" logging_slot_name = \"%s\")\n",
-                  device_fid.c_str(), device_name.c_str(), app_name.c_str());
+                  tt.device_fid.c_str(), tt.device_name.c_str(), app_name.c_str());
     write_fid_file();
     install_signal_handlers();
     // Both handlers are in place before the announcement, so its answer cannot go unhandled.
     sbapi_setCallback_1500(callback_msgtype_1500);
     sbapi_setCallback_2000(callback_msgtype_2000);
-    device_state = DEVICE_STATE_REGISTERING;
+    tt.device_state = DEVICE_STATE_REGISTERING;
     send_msgtype_1500(true);
 
-    run_main_loop();
+    bool clean = run_main_loop();
 
     send_msgtype_1500(false);
-    logTracePrint("devsim_main", 571, "main", 5, "stopped \"%s\" with fid \"%s\" (signal %d)\n",
-                  device_name.c_str(), device_fid.c_str(), static_cast<int>(stop_signal));
-    return 0;
+    logTracePrint(TRACE_SOURCE, LINE_STOP, "main", TRACE_NOTICE, "stopped \"%s\" with fid \"%s\" (signal %d)\n",
+                  tt.device_name.c_str(), tt.device_fid.c_str(), static_cast<int>(tt.stop_signal));
+    return clean ? 0 : 1;
 }

@@ -4,5 +4,6 @@
 #include <string>
 
 // value as JSON string content: '"', '\' and control characters below 0x20
-// escaped; every other byte unchanged.
+// escaped, each byte that is not part of valid UTF-8 written \u00XX; valid
+// UTF-8 and every other byte unchanged.
 std::string json_escape(const std::string& value);

@@ -7,15 +7,14 @@
 #include <cstring>
 #include <sstream>
 
-#include "devsim.h"
+#include "devsim_state.h"
+#include "devsim_trace.h"
 #include "json_escape.h"
 #include "json_helper.h"
 #include "log_tracer.h"
 #include "menu_pages.h"
 
 namespace {
-const sbapi_RetVal REQUEST_NOT_HANDLED = 6;
-
 // A text value of the request, at most 49 bytes; empty when absent.
 std::string decode_text(const std::string& message, const char* path)
 {
@@ -30,7 +29,7 @@ void write_menu_reply(std::ostream& reply, const std::string& message, const std
     int menu_reference = -3;
     json_decodeFromMessage(message.c_str(), "data.menu_reference.reference", nullptr, &menu_reference,
                            49);
-    logTracePrint("devsim_main", 452, "callback_msgtype_2000", 5,
+    logTracePrint(TRACE_SOURCE, LINE_MENU_REFERENCE, "callback_msgtype_2000", TRACE_NOTICE,
                   "data.menu_reference.reference gives %d\n", menu_reference);
     Json page(JSON_OBJECT);
     bool handled = build_menu_data(page, menu_reference);
@@ -51,7 +50,7 @@ void write_failure_reply(std::ostream& reply, const std::string& sequence_id, co
 {
     reply << "\",\"sequence_id\":\"" << json_escape(sequence_id) << "\",\"success\":false,\"ref_id\":\""
           << json_escape(ref_id) << "\",\"data\":{}}";
-    logTracePrint("devsim_main", 471, "callback_msgtype_2000", 2, "sequence_id \"%s\" not handled\n",
+    logTracePrint(TRACE_SOURCE, LINE_REQUEST_NOT_HANDLED, "callback_msgtype_2000", TRACE_CRITICAL, "sequence_id \"%s\" not handled\n",
                   sequence_id.c_str());
 }
 
@@ -71,9 +70,9 @@ sbapi_RetVal write_reply(std::ostream& reply, const std::string& message, const 
               << "\"}";
     } else {
         write_failure_reply(reply, sequence_id, ref_id);
-        return REQUEST_NOT_HANDLED;
+        return HANDLER_NOT_HANDLED;
     }
-    return 0;
+    return HANDLER_DONE;
 }
 }  // namespace
 
@@ -84,7 +83,7 @@ sbapi_RetVal callback_msgtype_2000(const std::string& message)
     std::string sequence_id = decode_text(message, "sequence_id");
     std::string ref_id = decode_text(message, "ref_id");
     std::ostringstream reply;
-    reply << "{\"fid\":\"" << json_escape(device_fid);
+    reply << "{\"fid\":\"" << json_escape(tt.device_fid);
     sbapi_RetVal code = write_reply(reply, message, sequence_id, ref_id);
     sbapi_RetVal sent = sbapi_sendMessage_2001(reply.str());
     return sent != 0 ? sent : code;

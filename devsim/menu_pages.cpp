@@ -4,6 +4,7 @@
 // copies its text: every object is complete before it reaches its parent.
 #include "menu_pages.h"
 
+#include "devsim_trace.h"
 #include "json_document.h"
 #include "log_tracer.h"
 
@@ -213,7 +214,7 @@ bool build_menu_data(Json& page, int menu_reference)
         json_add_string(page, "layout", "home");
         return true;
     }
-    logTracePrint("devsim_main", 62, "build_menu_data", 2, "menu_reference %d not handled\n",
+    logTracePrint(TRACE_SOURCE, LINE_PAGE_NOT_HANDLED, "build_menu_data", TRACE_CRITICAL, "menu_reference %d not handled\n",
                   menu_reference);
     return false;
 }

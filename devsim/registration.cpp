@@ -6,7 +6,8 @@
 
 #include <sstream>
 
-#include "devsim.h"
+#include "devsim_state.h"
+#include "devsim_trace.h"
 #include "json_escape.h"
 #include "json_helper.h"
 #include "log_tracer.h"
@@ -14,7 +15,7 @@
 void send_msgtype_1500(bool cstate)
 {
     std::ostringstream body;
-    body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"gw_fid\":\"" << json_escape(controller_fid)
+    body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"gw_fid\":\"" << json_escape(tt.controller_fid)
          << "\",\"cstate\":" << (cstate ? 1 : 0) << ",\"gw_v\":\"0.00\",\"fw_v\":\"0.09\"}";
     sbapi_sendMessage_1500(body.str());
 }
@@ -22,7 +23,7 @@ void send_msgtype_1500(bool cstate)
 void send_msgtype_1501(std::string name)
 {
     std::ostringstream body;
-    body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"name\":\"" << json_escape(name)
+    body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"name\":\"" << json_escape(name)
          << "\",\"data\":[]}";
     sbapi_sendMessage_1501(body.str());
 }
@@ -35,19 +36,19 @@ sbapi_RetVal callback_msgtype_1500(const std::string& message)
     int valid = 0;
     json_decodeFromMessage(message.c_str(), "valid", nullptr, &valid, 0);
     if (valid != 0) {
-        device_state = DEVICE_STATE_ACCEPTED;
+        tt.device_state = DEVICE_STATE_ACCEPTED;
         // A stop signal that came first must not be undone by the verdict.
         // Checked after the store: the signal handler cannot run in between
-        // unseen, since it stores device_state before stop_signal.
-        if (stop_signal != 0)
-            device_state = DEVICE_STATE_STOPPING;
-        logTracePrint("devsim_main", 421, "callback_msgtype_1500", 6, "device \"%s\" is accepted\n",
-                      device_fid.c_str());
-        send_msgtype_1501(device_name);
-        return 0;
+        // unseen, since it stores tt.device_state before tt.stop_signal.
+        if (tt.stop_signal != 0)
+            tt.device_state = DEVICE_STATE_STOPPING;
+        logTracePrint(TRACE_SOURCE, LINE_ACCEPTED, "callback_msgtype_1500", TRACE_INFO, "device \"%s\" is accepted\n",
+                      tt.device_fid.c_str());
+        send_msgtype_1501(tt.device_name);
+        return HANDLER_DONE;
     }
-    device_state = DEVICE_STATE_STOPPING;
-    logTracePrint("devsim_main", 427, "callback_msgtype_1500", 2,
-                  "device \"%s\" is not accepted - aborting ..\n", device_fid.c_str());
-    return 4;
+    tt.device_state = DEVICE_STATE_STOPPING;
+    logTracePrint(TRACE_SOURCE, LINE_REFUSED, "callback_msgtype_1500", TRACE_CRITICAL,
+                  "device \"%s\" is not accepted - aborting ..\n", tt.device_fid.c_str());
+    return HANDLER_REFUSED;
 }

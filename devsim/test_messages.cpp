@@ -1,16 +1,21 @@
 // Periodic test messages: status (2) and measurement (3). Each is built anew
 // for every send, from its template file on the shared settings mount when
 // that opens, else from the built-in sample. Template files are the user's
-// own JSON and go out verbatim; the FID is escaped.
+// own JSON and go out verbatim; the FID is escaped. Reading a template never
+// waits: a FIFO without a writer gives the built-in sample.
 #include "test_messages.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "json_escape.h"
 #include "sbapi.h"
 #include "tools.h"
@@ -20,15 +25,49 @@ const char* const MSG2_TEMPLATE = "/mnt/vexa/set/test_msg2";
 const char* const MSG3_TEMPLATE = "/mnt/vexa/set/test_msg3";
 bool random_seeded = false;
 
-// The file's lines joined with nothing between them; false when it does not open.
+struct file_descriptor {
+    int fd;
+    explicit file_descriptor(int fd_) : fd(fd_) {}
+    file_descriptor(const file_descriptor&) = delete;  // a copy would close twice
+    file_descriptor& operator=(const file_descriptor&) = delete;
+    ~file_descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// Everything that can be read from fd now, without waiting.
+std::string read_available(int fd)
+{
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            content.append(buffer, static_cast<size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return content;  // the end, or nothing more yet (a FIFO), or no file at all
+    }
+}
+
+// The file's lines joined with nothing between them; false when it does not
+// open. Opened without blocking: a FIFO with no writer would hold the whole
+// loop in open(); it counts as not opened, like one with nothing written yet.
 bool read_template(const char* path, std::string& joined)
 {
-    std::ifstream in(path);
-    if (!in.is_open())
+    file_descriptor file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd < 0)
         return false;
-    std::string line;
-    while (std::getline(in, line))
-        joined += line;
+    struct stat status {};
+    bool fifo = fstat(file.fd, &status) == 0 && S_ISFIFO(status.st_mode);
+    std::string content = read_available(file.fd);
+    if (fifo && content.empty())
+        return false;
+    content.erase(std::remove(content.begin(), content.end(), '\n'), content.end());
+    joined += content;
     return true;
 }
 
@@ -58,7 +97,7 @@ std::string current_time_stamp()
 {
     char buffer[64];
     memset(buffer, 0, sizeof buffer);
-    DateTimeHelper::GetCurrentTime(buffer, static_cast<DateTimeHelper::DateTimeFormat>(0), false);
+    DateTimeHelper::GetCurrentTime(buffer, DateTimeHelper::ISO8601_UTC, false);
     return std::string(buffer, strnlen(buffer, sizeof buffer - 1));
 }
 
@@ -74,7 +113,7 @@ void send_msgtype_2()
 {
     std::string fragment;
     std::ostringstream body;
-    body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"time_stamp\":\"";
+    body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"time_stamp\":\"";
     if (read_template(MSG2_TEMPLATE, fragment)) {
         body << current_time_stamp() << "\"," << fragment << "}";
     } else {
@@ -96,10 +135,10 @@ void send_msgtype_3()
     std::string fragment;
     std::ostringstream body;
     if (read_template(MSG3_TEMPLATE, fragment)) {
-        body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"time\":\"" << current_time_stamp()
+        body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"time\":\"" << current_time_stamp()
              << "\"," << fragment << "}";
     } else {
-        body << "{\"fid\":\"" << json_escape(device_fid) << "\",\"hold\":0,\"time\":\""
+        body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"hold\":0,\"time\":\""
              << current_time_stamp() << "\",\"data\":["
              << "{\"c\":0,\"p\":\"ce976ad0-1bd1-4a1f-9ba6-0130fba53c7e\","
                 "\"u\":\"8503d0cf-1438-49c3-8201-2f4c0e36c49d\",\"v\":"

@@ -5,7 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <string>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "menu_dispatcher.h"
 #include "recording_platform.h"
 
@@ -21,7 +21,7 @@ const std::string UNKNOWN_REQUEST = R"({"sequence_id":"menu_exit","ref_id":"4713
 void answer_requests(benchmark::State& state, const std::string& request)
 {
     recording::reset();
-    device_fid = "DEVFID";
+    tt.device_fid = "DEVFID";
     callback_msgtype_2000(request);  // the recording vectors reach their size
     size_t before = allocations_made;
     for (auto _ : state) {

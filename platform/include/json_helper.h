@@ -29,7 +29,9 @@ public:
 
 // Finds the value at path (keys joined by ".") in the JSON text message.
 // A string goes to text (at most count characters, always NUL-terminated);
-// a number or boolean goes to number (true is 1, false 0). Anything missing,
+// a number or boolean goes to number (true is 1, false 0; a number with a
+// fraction or exponent truncated toward zero, as C converts it, when that
+// lies in the int range). Anything missing,
 // malformed or of the wrong type leaves both targets untouched.
 // Returns 0 when a value was stored, non-zero otherwise.
 int json_decodeFromMessage(const char* message, const char* path, char* text, int* number, int count);

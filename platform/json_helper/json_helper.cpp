@@ -6,6 +6,7 @@
 #include "json_helper.h"
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -98,7 +99,15 @@ bool store_number(const nlohmann::json& value, int* number)
         *number = static_cast<int>(n);
         return true;
     }
-    return false;  // floats and everything else
+    if (value.is_number_float()) {
+        // As C's conversion would: toward zero, within the int range only.
+        double n = std::trunc(value.get<double>());
+        if (!(n >= INT_MIN && n <= INT_MAX))
+            return false;
+        *number = static_cast<int>(n);
+        return true;
+    }
+    return false;
 }
 
 bool store_text(const nlohmann::json& value, char* text, int count)

@@ -1,7 +1,9 @@
 // The bus stand-in's MQTT connection (libmosquitto, no thread). Unlike
-// mosquitto_loop(), a pass drains the socket and never waits, and we reconnect
-// ourselves; publishes reach the library only while it is connected, so that
-// what it re-sends after a reconnection stays ahead of our own queue.
+// mosquitto_loop(), a pass drains the socket without waiting for input, waits
+// only for a full send buffer to take a burst (200 ms at most), and we
+// reconnect ourselves; publishes reach the library only while it is
+// connected, so that what it re-sends after a reconnection stays ahead of our
+// own queue.
 #include "mqtt_link.h"
 
 #include <algorithm>
@@ -31,6 +33,9 @@ const milliseconds LONGEST_RETRY{4000};
 const milliseconds CONNECT_TIMEOUT{10000};
 const milliseconds CLOSE_GRACE{1000};
 const int READS_PER_PASS = 10000;  // bounds a pass under a flood
+// How long the end of a pass may wait for the socket to take the rest of a
+// burst; what is left then goes in the next pass.
+const milliseconds WRITE_BUDGET{200};
 const size_t MAX_PAYLOAD = 268435455;
 
 struct LibraryUse {
@@ -66,6 +71,11 @@ struct Link {
     int failed_attempts = 0;
     size_t unacked = 0;  // handed to the library, PUBACK not yet seen
     Handle handle;       // last, so that it goes first
+
+    Link() = default;
+    // The library holds the link's address for its callbacks: it never moves.
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
 };
 
 struct LinkSlot {
@@ -237,6 +247,40 @@ void write_pending(Link& l)
         mosquitto_loop_write(m, 1);
 }
 
+// Waits up to wait_ms for room to write; reads what arrives meanwhile (the
+// broker's acknowledgements), so that the broker never waits on us either.
+void wait_for_room(Link& l, int wait_ms)
+{
+    int fd = mosquitto_socket(l.handle.get());
+    if (fd < 0)
+        return;
+    pollfd p{fd, POLLOUT | POLLIN, 0};
+    int n;
+    do
+        n = poll(&p, 1, wait_ms);
+    while (n < 0 && errno == EINTR);
+    if (n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+        read_available(l, 0);
+}
+
+// Writing stops when the socket's buffer is full; a burst of large replies
+// would then leave one buffer per pass. Within the budget we wait for the
+// socket to take more instead. Messages read meanwhile keep for the next pass.
+void write_within_budget(Link& l)
+{
+    mosquitto* m = l.handle.get();
+    Clock::time_point until = Clock::now() + WRITE_BUDGET;
+    for (;;) {
+        write_pending(l);
+        if (mosquitto_socket(m) < 0 || !mosquitto_want_write(m))
+            return;
+        auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return;
+        wait_for_room(l, static_cast<int>(left));
+    }
+}
+
 // Errors that mean the library refused the message rather than kept it.
 bool refused(int rc)
 {
@@ -362,7 +406,7 @@ void link_finish_pass()
     if (!l)
         return;
     flush_outbox(*l);
-    write_pending(*l);
+    write_within_budget(*l);
     if (l->connected)
         mosquitto_loop_misc(l->handle.get());
 }

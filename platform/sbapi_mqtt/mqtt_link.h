@@ -1,7 +1,8 @@
 // mqtt_link.h: the bus stand-in's one connection to the MQTT broker, driven
 // from the caller's loop without a thread of its own. It connects and
-// reconnects by itself with back-off and never blocks; what is sent keeps
-// its order, in a bounded queue while the broker is away.
+// reconnects by itself with back-off and waits only briefly, for the socket
+// to take a burst; what is sent keeps its order, in a bounded queue while
+// the broker is away.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +28,8 @@ bool link_send(const std::string& topic, const std::string& payload);
 // and sends the backlog; returns the messages that arrived, oldest first.
 std::vector<Arrived> link_receive();
 // Second half of a pass: writes what was queued since (replies sent by the
-// handlers) and keeps the connection alive.
+// handlers), waiting up to 200 ms for the socket to take it all, and keeps
+// the connection alive.
 void link_finish_pass();
 // Gives what is still queued a short, bounded time to leave, then
 // disconnects and forgets everything. Runs by itself at exit.

@@ -21,10 +21,56 @@ std::map<int, sbapi_Callback> handlers;
 std::string bus_fid;
 bool identified = false;
 
-// The "fid" member of the device's first message (its announcement).
+bool continues(const std::string& text, size_t i)
+{
+    return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+}
+
+// Length of the well-formed UTF-8 sequence at i (RFC 3629); 0 when there is none.
+size_t utf8_sequence_at(const std::string& text, size_t i)
+{
+    auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length <= 1)
+        return length;
+    auto second = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second > 0x8F))
+        return 0;
+    for (size_t k = 1; k < length; ++k)
+        if (!continues(text, i + k))
+            return 0;
+    return length;
+}
+
+// text with each byte that is not part of valid UTF-8 read as the Latin-1
+// character of that value: the FID that devsim's escaped form (\u00XX) of
+// the same bytes names.
+std::string as_utf8(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        size_t length = utf8_sequence_at(text, i);
+        if (length > 0) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        auto byte = static_cast<unsigned char>(text[i++]);
+        out += static_cast<char>(0xC0 | byte >> 6);
+        out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+    return out;
+}
+
+// The "fid" member of the device's first message (its announcement),
+// whatever bytes the body holds.
 bool read_fid(const std::string& body, std::string& fid)
 {
-    const nlohmann::json message = nlohmann::json::parse(body, nullptr, false);
+    nlohmann::json message = nlohmann::json::parse(body, nullptr, false);
+    if (message.is_discarded())
+        message = nlohmann::json::parse(as_utf8(body), nullptr, false);
     if (!message.is_object() || !message.contains("fid") || !message["fid"].is_string())
         return false;
     fid = message["fid"].get_ref<const std::string&>();

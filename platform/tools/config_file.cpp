@@ -19,6 +19,9 @@ struct line_source {
     FILE* file = nullptr;
     char* line = nullptr;
     size_t capacity = 0;
+    line_source() = default;
+    line_source(const line_source&) = delete;  // a copy would free line twice
+    line_source& operator=(const line_source&) = delete;
     ~line_source() { free(line); }
 };
 

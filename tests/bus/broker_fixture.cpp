@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "sbapi.h"
+#include "test_texts.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -57,11 +58,7 @@ TestBroker::TestBroker()
     char pattern[] = "/tmp/bus-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     port_ = free_port();
-    std::ofstream(dir_ + "/mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n"
-                                            << "allow_anonymous true\n"
-                                            << "max_inflight_messages 0\n"
-                                            << "max_queued_messages 100000\n"
-                                            << "set_tcp_nodelay true\n";
+    std::ofstream(dir_ + "/mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n" << broker_settings();
 }
 
 TestBroker::~TestBroker()

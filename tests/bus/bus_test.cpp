@@ -77,12 +77,18 @@ protected:
     }
 
     // Publishes to the device and waits for the broker to have passed it on:
-    // only arrival matters here, so the pause is generous.
+    // the peer, subscribed to sbapi/# too, gets its copies in the same round
+    // of the broker's, so once it has the last one the device's are on their
+    // way; a short pause covers the rest of that round.
     void publish_all(const std::vector<std::pair<std::string, std::string>>& messages)
     {
+        size_t before = peer_->received().size();
         for (const auto& [topic, payload] : messages)
             ASSERT_TRUE(peer_->publish(topic, payload));
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ASSERT_TRUE(peer_->wait_for([&](const std::vector<Received>& got) {
+            return got.size() >= before + messages.size() && got.back() == messages.back();
+        }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     TestBroker broker_;
@@ -101,6 +107,20 @@ TEST_F(BusTest, odd_fid_is_percent_encoded_in_both_directions)
     ASSERT_TRUE(peer_->publish("sbapi/" + level + "/down/1500", R"({"valid":true})"));
     ASSERT_TRUE(pump_until([] { return handled_1500.size() == 1; }));
     EXPECT_EQ(handled_1500[0], R"({"valid":true})");
+}
+
+TEST_F(BusTest, fid_bytes_outside_utf8_read_as_latin1_raw_or_escaped)
+{
+    // e9 't' e9 as raw bytes, and as devsim escapes them: both name the FID "\u00e9t\u00e9".
+    const std::string topic = "sbapi/%C3%A9t%C3%A9/up/1500";
+    const std::vector<std::string> bodies = {"{\"fid\":\"\xe9t\xe9\",\"cstate\":1}",
+                                             R"({"fid":"\u00e9t\u00e9","cstate":1})"};
+    for (size_t n = 0; n < bodies.size(); ++n) {
+        sbapi_mqtt_reset();
+        ASSERT_EQ(sbapi_sendMessage_1500(bodies[n]), 0);
+        ASSERT_TRUE(pump_until([&] { return count_on(topic) == n + 1; }));
+        EXPECT_EQ(payloads_on(peer_->received(), topic)[n], bodies[n]);
+    }
 }
 
 TEST_F(BusTest, one_pass_delivers_every_message_that_has_arrived_in_order)

@@ -1,21 +1,35 @@
 // Common set-up of the devsim unit tests.
 #include "devsim_fixture.h"
 
-#include <nlohmann/json.hpp>
-
 #include "devsim.h"
 #include "private_mounts.h"
 #include "recording_platform.h"
 
+namespace {
+long long fake_ms;
+
+long long fake_seconds()
+{
+    return fake_ms / 1000;
+}
+
+void fake_pause()
+{
+    fake_ms += 800;
+}
+}  // namespace
+
 void Devsim::SetUp()
 {
     recording::reset();
-    device_fid = "DEVFID";
-    device_name = "devsim";
-    send_interval_secs = 30;
-    controller_fid = "CTRLFID";
-    device_state = 0;
-    stop_signal = 0;
+    fake_ms = 1000000;
+    main_loop_clock = {fake_seconds, fake_pause};
+    tt.device_fid = "DEVFID";
+    tt.device_name = "devsim";
+    tt.send_interval_secs = 30;
+    tt.controller_fid = "CTRLFID";
+    tt.device_state = 0;
+    tt.stop_signal = 0;
 }
 
 void DevsimWithMount::SetUp()
@@ -24,9 +38,4 @@ void DevsimWithMount::SetUp()
     std::string why;
     if (!enter_private_settings_mount(why))
         GTEST_SKIP() << "needs a private mount namespace (root): " << why;
-}
-
-bool parses_as_json(const std::string& text)
-{
-    return nlohmann::json::accept(text);
 }

@@ -1,9 +1,12 @@
 // devsim_fixture.h: every devsim test starts from the program's defaults with
-// FID "DEVFID" on controller "CTRLFID" and an empty recording bus.
+// FID "DEVFID" on controller "CTRLFID" and an empty recording bus, and with
+// a loop clock that does not wait: each pause moves it on by 800 ms.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <string>
+
+#include "test_texts.h"
 
 class Devsim : public ::testing::Test {
 protected:

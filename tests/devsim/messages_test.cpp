@@ -3,8 +3,9 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "devsim_fixture.h"
+#include "json_escape.h"
 #include "private_mounts.h"
 #include "recording_platform.h"
 #include "registration.h"
@@ -94,13 +95,10 @@ TEST_F(Devsim, builtin_measurement_message_carries_the_drawn_value)
 {
     send_msgtype_3();  // seeds the generator from the clock; we reseed below
     srandom(1);
-    long draw = random();
-    srandom(1);
-    send_msgtype_3();
+    send_msgtype_3();  // glibc's first draw after srandom(1) is 1804289383
     send_msgtype_3();
     auto sent = recording::bodies(3);
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(draw, 1804289383);  // glibc's first draw after srandom(1)
     EXPECT_EQ(sent[1], msg3_builtin("1.90411"));
     EXPECT_TRUE(parses_as_json(sent[1]));
     EXPECT_NE(sent[2], sent[1]);  // the next draw
@@ -108,8 +106,8 @@ TEST_F(Devsim, builtin_measurement_message_carries_the_drawn_value)
 
 TEST_F(Devsim, inserted_values_are_escaped)
 {
-    device_fid = "a\"b\\c";
-    controller_fid = "ctrl\n1";
+    tt.device_fid = "a\"b\\c";
+    tt.controller_fid = "ctrl\n1";
     send_msgtype_1500(true);
     send_msgtype_1501("say \"hi\"\t\x01");
     send_msgtype_2();
@@ -119,6 +117,26 @@ TEST_F(Devsim, inserted_values_are_escaped)
     EXPECT_EQ(recording::bodies(1501)[0], "{\"fid\":\"a\\\"b\\\\c\",\"name\":\"say \\\"hi\\\"\\t\\u0001\",\"data\":[]}");
     for (const auto& m : recording::sent)
         EXPECT_TRUE(parses_as_json(m.body)) << m.body;
+}
+
+TEST(json_escape, bytes_outside_valid_utf8_become_latin1_characters)
+{
+    const struct {
+        const char* value;
+        const char* escaped;
+    } cases[] = {
+        {"Ger\xc3\xa4t \xf0\x9f\x98\x80", "Ger\xc3\xa4t \xf0\x9f\x98\x80"},  // valid UTF-8 stays
+        {"\xe9t\xe9", "\\u00e9t\\u00e9"},
+        {"\xc0\xaf", "\\u00c0\\u00af"},                    // overlong '/'
+        {"\xe2\x82", "\\u00e2\\u0082"},                    // cut short
+        {"\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},       // a surrogate
+        {"\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // past U+10FFFF
+        {"\xff\"", "\\u00ff\\\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(json_escape(c.value), c.escaped) << c.value;
+        EXPECT_TRUE(parses_as_json("\"" + json_escape(c.value) + "\"")) << c.value;
+    }
 }
 
 TEST_F(DevsimWithMount, status_template_lines_are_joined)

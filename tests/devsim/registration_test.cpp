@@ -1,4 +1,5 @@
 // The bus's verdict on the announcement: acceptance, refusal, repeats.
+#include "devsim_trace.h"
 #include "devsim.h"
 #include "devsim_fixture.h"
 #include "recording_platform.h"
@@ -10,16 +11,17 @@ const char* const NAME_REPORT = "{\"fid\":\"DEVFID\",\"name\":\"devsim\",\"data\
 
 TEST_F(Devsim, acceptance_reports_the_name)
 {
-    for (const char* verdict : {"{\"valid\":true}", "{\"valid\":1}", "{\"valid\":-7,\"other\":\"x\"}"}) {
+    for (const char* verdict : {"{\"valid\":true}", "{\"valid\":1}", "{\"valid\":-7,\"other\":\"x\"}",
+                                "{\"valid\":1.0}", "{\"valid\":1e0}", "{\"valid\":2.5}"}) {
         SetUp();
-        device_state = DEVICE_STATE_REGISTERING;
+        tt.device_state = DEVICE_STATE_REGISTERING;
         EXPECT_EQ(callback_msgtype_1500(verdict), 0) << verdict;
-        EXPECT_EQ(device_state, DEVICE_STATE_ACCEPTED) << verdict;
+        EXPECT_EQ(tt.device_state, DEVICE_STATE_ACCEPTED) << verdict;
         EXPECT_EQ(recording::bodies(1501), std::vector<std::string>{NAME_REPORT}) << verdict;
         ASSERT_EQ(recording::traces.size(), 1u) << verdict;
         const auto& trace = recording::traces[0];
         EXPECT_EQ(trace.source_file, "devsim_main");
-        EXPECT_EQ(trace.source_line, 421);
+        EXPECT_EQ(trace.source_line, LINE_ACCEPTED);
         EXPECT_EQ(trace.function, "callback_msgtype_1500");
         EXPECT_EQ(trace.level, 6);
         EXPECT_EQ(trace.message, "device \"DEVFID\" is accepted\n");
@@ -28,15 +30,17 @@ TEST_F(Devsim, acceptance_reports_the_name)
 
 TEST_F(Devsim, refusal_stops_without_sending)
 {
-    for (const char* verdict : {"{\"valid\":false}", "{\"valid\":0}", "{}", "{\"valid\":\"yes\"}", "not json", ""}) {
+    // 0.5 reads as 0, as C's conversion gives it to the int.
+    for (const char* verdict : {"{\"valid\":false}", "{\"valid\":0}", "{}", "{\"valid\":\"yes\"}", "not json", "",
+                                "{\"valid\":0.5}"}) {
         SetUp();
-        device_state = DEVICE_STATE_ACCEPTED;
+        tt.device_state = DEVICE_STATE_ACCEPTED;
         EXPECT_EQ(callback_msgtype_1500(verdict), 4) << verdict;
-        EXPECT_EQ(device_state, DEVICE_STATE_STOPPING) << verdict;
+        EXPECT_EQ(tt.device_state, DEVICE_STATE_STOPPING) << verdict;
         EXPECT_TRUE(recording::sent.empty()) << verdict;
         ASSERT_EQ(recording::traces.size(), 1u) << verdict;
         const auto& trace = recording::traces[0];
-        EXPECT_EQ(trace.source_line, 427);
+        EXPECT_EQ(trace.source_line, LINE_REFUSED);
         EXPECT_EQ(trace.level, 2);
         EXPECT_EQ(trace.function, "callback_msgtype_1500");
         EXPECT_EQ(trace.message, "device \"DEVFID\" is not accepted - aborting ..\n");
@@ -45,11 +49,11 @@ TEST_F(Devsim, refusal_stops_without_sending)
 
 TEST_F(Devsim, second_acceptance_reports_the_name_again)
 {
-    device_name = "pump";
-    device_state = DEVICE_STATE_REGISTERING;
+    tt.device_name = "pump";
+    tt.device_state = DEVICE_STATE_REGISTERING;
     callback_msgtype_1500("{\"valid\":true}");
     callback_msgtype_1500("{\"valid\":true}");
-    EXPECT_EQ(device_state, DEVICE_STATE_ACCEPTED);
+    EXPECT_EQ(tt.device_state, DEVICE_STATE_ACCEPTED);
     const std::string report = "{\"fid\":\"DEVFID\",\"name\":\"pump\",\"data\":[]}";
     EXPECT_EQ(recording::bodies(1501), (std::vector<std::string>{report, report}));
 }
@@ -58,14 +62,14 @@ TEST_F(Devsim, refusal_after_acceptance_stops)
 {
     callback_msgtype_1500("{\"valid\":true}");
     callback_msgtype_1500("{\"valid\":false}");
-    EXPECT_EQ(device_state, DEVICE_STATE_STOPPING);
+    EXPECT_EQ(tt.device_state, DEVICE_STATE_STOPPING);
 }
 
 TEST_F(Devsim, acceptance_does_not_undo_a_stop_signal)
 {
-    device_state = DEVICE_STATE_REGISTERING;
+    tt.device_state = DEVICE_STATE_REGISTERING;
     handle_signal(15);
     EXPECT_EQ(callback_msgtype_1500("{\"valid\":true}"), 0);
-    EXPECT_EQ(device_state, DEVICE_STATE_STOPPING);
+    EXPECT_EQ(tt.device_state, DEVICE_STATE_STOPPING);
     EXPECT_EQ(recording::bodies(1501), std::vector<std::string>{NAME_REPORT});
 }

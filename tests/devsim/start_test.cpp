@@ -1,10 +1,12 @@
-// Start-up, command line and main loop, run whole against the recording bus.
-// A full run takes a few 800 ms loop passes.
+// Start-up, command line and main loop, run whole against the recording bus
+// and the fixture's loop clock.
 #include <climits>
 #include <csignal>
+#include <new>
 #include <vector>
 
 #include "ctrltools_version.h"
+#include "devsim_trace.h"
 #include "devsim.h"
 #include "devsim_fixture.h"
 #include "private_mounts.h"
@@ -71,9 +73,9 @@ TEST_F(Devsim, interval_argument_reads_like_stream_extraction)
         {"-3", -3}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"0x10", 0}, {"1.9", 1},
     };
     for (const auto& c : cases) {
-        send_interval_secs = 30;
+        tt.send_interval_secs = 30;
         read_send_interval(c.argument);
-        EXPECT_EQ(send_interval_secs, c.interval) << "argument \"" << c.argument << "\"";
+        EXPECT_EQ(tt.send_interval_secs, c.interval) << "argument \"" << c.argument << "\"";
     }
 }
 
@@ -88,8 +90,8 @@ TEST_F(DevsimWithMount, accepted_run_sends_everything_in_order)
     };
     EXPECT_EQ(run_devsim({"F1", "-v", "x"}), 0);
 
-    EXPECT_EQ(device_name, "-v");
-    EXPECT_EQ(send_interval_secs, 0);
+    EXPECT_EQ(tt.device_name, "-v");
+    EXPECT_EQ(tt.send_interval_secs, 0);
     EXPECT_EQ(read_file("/mnt/vexa/set/pidev_fid"), "F1\n");
     EXPECT_EQ(recording::tracer_app, "devsim");
     EXPECT_EQ(recording::tracer_fid, "CTRLFID");
@@ -101,13 +103,13 @@ TEST_F(DevsimWithMount, accepted_run_sends_everything_in_order)
     EXPECT_EQ(recording::do_work_calls, 2);
 
     ASSERT_EQ(recording::traces.size(), 3u);
-    EXPECT_EQ(recording::traces[0].source_line, 516);
+    EXPECT_EQ(recording::traces[0].source_line, LINE_START);
     EXPECT_EQ(recording::traces[0].level, 5);
     EXPECT_EQ(recording::traces[0].function, "main");
     EXPECT_EQ(recording::traces[0].message,
               "starting with fid \"F1\" (device_name = \"-v\" logging_slot_name = \"devsim\")\n");
-    EXPECT_EQ(recording::traces[1].source_line, 421);
-    EXPECT_EQ(recording::traces[2].source_line, 571);
+    EXPECT_EQ(recording::traces[1].source_line, LINE_ACCEPTED);
+    EXPECT_EQ(recording::traces[2].source_line, LINE_STOP);
     EXPECT_EQ(recording::traces[2].level, 5);
     EXPECT_EQ(recording::traces[2].message, "stopped \"-v\" with fid \"F1\" (signal 15)\n");
 }
@@ -119,7 +121,7 @@ TEST_F(Devsim, refused_run_withdraws_and_exits_with_zero)
     EXPECT_EQ(sent_types(), (std::vector<int>{1500, 1500}));
     EXPECT_EQ(recording::sent.back().body, WITHDRAWAL);
     ASSERT_EQ(recording::traces.size(), 3u);
-    EXPECT_EQ(recording::traces[1].source_line, 427);
+    EXPECT_EQ(recording::traces[1].source_line, LINE_REFUSED);
     EXPECT_EQ(recording::traces[2].message, "stopped \"devsim\" with fid \"F1\" (signal 0)\n");
 }
 
@@ -134,13 +136,34 @@ TEST_F(Devsim, signal_before_the_verdict_sends_no_periodic_message)
     EXPECT_EQ(recording::traces.back().message, "stopped \"dev\" with fid \"F1\" (signal 3)\n");
 }
 
+TEST_F(Devsim, exception_in_a_pass_withdraws_and_exits_with_1)
+{
+    recording::on_do_work = [] {
+        if (recording::do_work_calls == 1)
+            recording::deliver(1500, "{\"valid\":true}");
+        else
+            throw std::bad_alloc();
+    };
+    EXPECT_EQ(run_devsim({"F1"}), 1);
+    EXPECT_EQ(sent_types(), (std::vector<int>{1500, 1501, 2, 3, 1500}));
+    EXPECT_EQ(recording::sent.back().body, WITHDRAWAL);
+    ASSERT_EQ(recording::traces.size(), 4u);
+    EXPECT_EQ(recording::traces[2].source_line, LINE_PASS_FAILED);
+    EXPECT_EQ(recording::traces[2].level, 2);
+    EXPECT_EQ(recording::traces[2].function, "main");
+    EXPECT_EQ(recording::traces[2].message, "loop pass failed (std::bad_alloc) - aborting ..\n");
+    EXPECT_EQ(recording::traces[3].message, "stopped \"devsim\" with fid \"F1\" (signal 0)\n");
+}
+
 TEST_F(Devsim, interval_paces_the_periodic_messages)
 {
-    // A negative interval sends on every pass after acceptance; a long one sends the first pair only.
+    // Passes end at 1000.8, 1001.6, 1002.4, 1003.2 and 1004.0 s on the loop
+    // clock; accepted in the first. A negative interval sends on every pass
+    // after acceptance, 1 at 1001 and 1003 s, a long one the first pair only.
     struct Case {
         const char* interval;
         size_t pairs;
-    } cases[] = {{"-1", 4}, {"1000", 1}};
+    } cases[] = {{"-1", 4}, {"1", 2}, {"1000", 1}};
     for (const auto& c : cases) {
         SetUp();
         recording::on_do_work = [] {

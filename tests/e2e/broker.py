@@ -19,9 +19,9 @@ disk, so a recorder misses nothing across a restart, even after a kill:
 what the device sends while the recorder is still reconnecting waits for it
 in the broker. Make recorders before the traffic to record starts.
 
-The configuration follows the sandbox's notes: listener on 127.0.0.1,
-anonymous clients, no in-flight limit towards subscribers, a deep queue and
-TCP_NODELAY, so that bursts are not throttled by the broker.
+The configuration is the listener on 127.0.0.1, the settings that the C++
+broker fixture uses too (tests/support/mosquitto.conf: anonymous clients, no
+in-flight limit, a deep queue, TCP_NODELAY), and persistence.
 Payloads and topics are str; paho-mqtt 1.6 (Debian's, /usr/bin/python3).
 """
 import itertools
@@ -36,6 +36,8 @@ import time
 
 import paho.mqtt.client as mqtt
 import paho.mqtt.publish as mqtt_publish
+
+import harness
 
 MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
 _recorder_numbers = itertools.count(1)
@@ -66,10 +68,7 @@ class Broker:
         with open(self.conf, "w") as conf:
             conf.write(
                 f"listener {self.port} 127.0.0.1\n"
-                "allow_anonymous true\n"
-                "max_inflight_messages 0\n"
-                "max_queued_messages 100000\n"
-                "set_tcp_nodelay true\n"
+                + harness.support_text("mosquitto.conf") +
                 "persistence true\n"
                 f"persistence_location {self.dir}/\n"
                 "autosave_interval 0\n"  # saved at stop and on SIGUSR1 only

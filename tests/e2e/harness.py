@@ -16,6 +16,14 @@ VERSION = os.environ.get("CTRLTOOLS_VERSION", "")  # the project's version, from
 EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
 
 SETTINGS_DIR = "/mnt/vexa/set"
+# Texts shared with the C++ tests (the table menu page, the brokers' settings).
+SUPPORT_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+
+
+def support_text(name):
+    """The text of a file in tests/support."""
+    with open(os.path.join(SUPPORT_DIR, name)) as text:
+        return text.read()
 
 
 def command(program, *args):
@@ -52,3 +60,12 @@ def sanitized(program):
         return False
     with open(program, "rb") as binary:
         return b"__asan_init" in binary.read()
+
+
+def resident_kb(pid):
+    """The resident size of process pid in KiB (VmRSS)."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")

@@ -100,6 +100,14 @@ class Device:
         with open(self.trace_path, errors="replace") as trace:
             return [line.rstrip("\n").split(" ", 1)[1] for line in trace if " " in line]
 
+    def wait_for_trace(self, text, timeout=15):
+        """Waits until a trace record holds text."""
+        deadline = time.monotonic() + timeout
+        while not any(text in t for t in self.traces()):
+            if time.monotonic() > deadline:
+                raise AssertionError(f"no trace with {text!r} within {timeout} s")
+            time.sleep(0.05)
+
     def devsim_traces(self):
         """Only devsim's own records (not the bus client's)."""
         return [t for t in self.traces() if " devsim_main:" in t]
@@ -208,6 +216,17 @@ class Registration(unittest.TestCase):
         self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
         self.assertEqual(device.devsim_traces(), [START_TRACE, REFUSAL_TRACE, STOP_TRACE % 0])
 
+    def test_fid_and_name_outside_utf8_give_valid_json(self):
+        # The bytes e9 't' e9 and "caf" e9: written \u00XX, so the FID reads as "\u00e9t\u00e9".
+        Device(self, self.broker, os.fsdecode(b"\xe9t\xe9"), os.fsdecode(b"caf\xe9"), 3600)
+        level = "%C3%A9t%C3%A9"
+        accept(self.broker, self.recorder, level)
+        got = self.recorder.wait_for(lambda got: 1501 in up_types(got, level))
+        self.assertEqual(up_messages(got, level), [
+            (1500, '{"fid":"\\u00e9t\\u00e9","gw_fid":"CTRL-7","cstate":1,"gw_v":"0.00","fw_v":"0.09"}'),
+            (1501, '{"fid":"\\u00e9t\\u00e9","name":"caf\\u00e9","data":[]}')])
+        self.assertEqual(json.loads(up_messages(got, level)[1][1])["fid"], "\u00e9t\u00e9")
+
     def test_a_template_written_while_running_takes_effect_at_the_next_send(self):
         self.addCleanup(remove, TEMPLATE_2)
         Device(self, self.broker)
@@ -233,7 +252,7 @@ class BrokerRestart(unittest.TestCase):
         accept(broker, recorder)
         recorder.wait_for(lambda got: up_types(got).count(3) >= 1)
         broker.stop()
-        time.sleep(3)
+        device.wait_for_trace(f" on_disconnect: lost broker {broker.address()} (")
         broker.start()
         restarted = time.time()
         got = recorder.wait_for(lambda got: any(
@@ -243,6 +262,36 @@ class BrokerRestart(unittest.TestCase):
         assert_in_order(self, periodic)
         self.assertEqual(up_types(got)[:2], [1500, 1501])
         self.assertNotIn(1500, up_types(got)[2:])
+
+
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+
+
+@unittest.skipIf(harness.EMULATOR or not os.path.exists(FAKETIME),
+                 "libfaketime preloads into native x86-64 programs only")
+class ClockStep(unittest.TestCase):
+    def test_messages_keep_their_interval_when_the_wall_clock_steps_back(self):
+        broker = Broker()
+        self.addCleanup(broker.close)
+        recorder = broker.recorder()
+        offset = os.path.join(harness.scratch_dir(self), "offset")
+        with open(offset, "w") as f:
+            f.write("+0")
+        # The wall clock as libfaketime gives it, re-read at every call; the monotonic clock untouched.
+        Device(self, broker, FID, "devsim", 0, env={"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": offset,
+                                                    "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
+        accept(broker, recorder)
+        got = recorder.wait_for(lambda got: up_types(got).count(3) >= 1)
+        before = stamp_seconds([p for t, p in up_messages(got) if t == 2][-1])
+        sent = up_types(got).count(3)
+        with open(offset, "w") as f:
+            f.write("-3600")  # as after an NTP correction an hour back
+        # Interval 0: a pair whenever a new second has begun, so two more within 5 s.
+        got = recorder.wait_for(lambda got: up_types(got).count(3) >= sent + 2, timeout=5)
+        stamps = [stamp_seconds(p) for t, p in up_messages(got) if t == 2]
+        self.assertLess(stamps[-1], before - 3000, "the wall clock did not step")
+        periodic = [t for t in up_types(got) if t in (2, 3)]
+        self.assertEqual(periodic, [2, 3] * (len(periodic) // 2))
 
 
 def stamp_seconds(payload):

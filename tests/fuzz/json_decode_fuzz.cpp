@@ -3,6 +3,7 @@
 // the text buffer lies between guard bytes (poisoned under ASan), so a write
 // or read one byte outside it is caught even without the sanitizers.
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -111,7 +112,14 @@ bool expected_number(const nlohmann::json* value, int& number)
         number = value->get<bool>() ? 1 : 0;
         return true;
     }
-    if (!value->is_number_integer())  // floats, texts, objects, ...
+    if (value->is_number_float()) {  // toward zero, within the int range
+        double n = std::trunc(value->get<double>());
+        bool fits = n >= INT_MIN && n <= INT_MAX;
+        if (fits)
+            number = static_cast<int>(n);
+        return fits;
+    }
+    if (!value->is_number_integer())  // texts, objects, ...
         return false;
     bool fits = value->is_number_unsigned() ? value->get<uint64_t>() <= INT_MAX
                                             : value->get<int64_t>() >= INT_MIN && value->get<int64_t>() <= INT_MAX;

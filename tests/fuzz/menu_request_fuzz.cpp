@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "devsim.h"
+#include "devsim_state.h"
 #include "fuzz_check.h"
 #include "menu_dispatcher.h"
 #include "recording_platform.h"
@@ -15,7 +15,7 @@ namespace {
 void check_reply(const std::string& request, const std::string& fid)
 {
     recording::reset();
-    device_fid = fid;
+    tt.device_fid = fid;
     sbapi_setCallback_2000(callback_msgtype_2000);
     sbapi_RetVal code = recording::deliver(2000, request);
     FUZZ_CHECK(recording::sent.size() == 1, "%zu messages sent", recording::sent.size());

@@ -40,16 +40,9 @@ void operator delete(void* block, std::size_t) noexcept
 }
 
 namespace {
-std::string repeat(const std::string& piece, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
-
 const std::string FAILURE_EMPTY = R"({"fid":"DEVFID","sequence_id":"","success":false,"ref_id":"","data":{}})";
 const std::string NO_PAGE_R = R"({"fid":"DEVFID","sequence_id":"menu_entry","success":0,"ref_id":"r","data":{}})";
+const std::string MENU_R = R"({"fid":"DEVFID","sequence_id":"menu_entry","success":1,"ref_id":"r","data":)";
 const std::string LOCK_BIG = R"({"fid":"DEVFID","sequence_id":"set_lock_status","success":true,"ref_id":"big"})";
 
 std::string menu_request(const std::string& reference)
@@ -98,8 +91,10 @@ const BadRequest BAD_REQUESTS[] = {
     {"numeric ref_id", R"({"sequence_id":"set_lock_status","ref_id":17})",
      R"({"fid":"DEVFID","sequence_id":"set_lock_status","success":true,"ref_id":""})", 0},
     {"reference as a text", menu_request("\"1\""), NO_PAGE_R, 0},
-    {"reference as a float", menu_request("1.0"), NO_PAGE_R, 0},
-    {"reference as a fraction", menu_request("0.5"), NO_PAGE_R, 0},
+    {"reference as a float", menu_request("1.0"), MENU_R + table_page() + "}", 0},
+    {"reference as a fraction", menu_request("0.5"), MENU_R + HOME_PAGE + "}", 0},
+    {"reference with an exponent", menu_request("3.2769e4"), MENU_R + table_page() + "}", 0},
+    {"float reference beyond int", menu_request("2147483648.0"), NO_PAGE_R, 0},
     {"reference beyond int", menu_request("4294967297"), NO_PAGE_R, 0},
     {"reference below int", menu_request("-2147483649"), NO_PAGE_R, 0},
     {"reference beyond 64 bits", menu_request("123456789012345678901234567890"), NO_PAGE_R, 0},

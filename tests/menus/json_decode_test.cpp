@@ -8,6 +8,7 @@
 #include <string>
 
 #include "json_helper.h"
+#include "test_texts.h"
 
 namespace {
 // A 50-byte text buffer as the device uses it (count 49), with two guard
@@ -22,14 +23,6 @@ struct TextTarget {
     std::string text() const { return std::string(bytes, strnlen(bytes, 50)); }
     bool guards_intact() const { return bytes[50] == '#' && bytes[51] == '#'; }
 };
-
-std::string repeat(const std::string& piece, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
 
 int decode_int(const std::string& message, const char* path, int preset)
 {
@@ -77,7 +70,10 @@ TEST(JsonDecode, numbers_and_booleans_arrive_in_the_int)
         const char* value;
         int expected;
     } cases[] = {{"1", 1},       {"0", 0},        {"32769", 32769},         {"-3", -3},
-                 {"true", 1},    {"false", 0},    {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}};
+                 {"true", 1},    {"false", 0},    {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+                 {"1.0", 1},     {"1e0", 1},      {"2.5", 2},               {"-2.5", -2},
+                 {"0.5", 0},     {"-0.5", 0},     {"1e3", 1000},            {"2147483647.9", INT_MAX},
+                 {"-2147483648.9", INT_MIN}};
     for (const auto& c : cases)
         EXPECT_EQ(decode_int(std::string("{\"k\":") + c.value + "}", "k", 99), c.expected) << c.value;
 }
@@ -85,8 +81,8 @@ TEST(JsonDecode, numbers_and_booleans_arrive_in_the_int)
 TEST(JsonDecode, unusable_values_leave_the_int)
 {
     const char* const messages[] = {
-        R"({"other":1})",          R"({"k":"1"})",        R"({"k":1.0})",
-        R"({"k":1.5})",            R"({"k":1e3})",        R"({"k":2147483648})",
+        R"({"other":1})",          R"({"k":"1"})",        R"({"k":2147483648.0})",
+        R"({"k":-2147483649.0})",  R"({"k":1e10})",       R"({"k":2147483648})",
         R"({"k":-2147483649})",    R"({"k":18446744073709551616})",
         R"({"k":1e400})",          R"({"k":null})",       R"({"k":[1]})",
         R"({"k":{"a":1}})",        R"({"k":1)",           "",

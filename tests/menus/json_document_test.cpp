@@ -78,17 +78,6 @@ TEST(JsonDocument, child_changed_after_adding_leaves_the_parent)
     EXPECT_EQ(child.toString(), R"({"reference":1,"poll_status":0})");
 }
 
-TEST(JsonDocument, to_string_is_a_copy)
-{
-    Json doc(JSON_OBJECT);
-    json_add_string(doc, "layout", "home");
-    std::string first = doc.toString();
-    EXPECT_EQ(doc.toString(), first);
-    first += "changed";
-    first[0] = '[';
-    EXPECT_EQ(doc.toString(), R"({"layout":"home"})");
-}
-
 // The library's own part: members and elements go in before the closing
 // bracket, with a comma after the first.
 TEST(JsonHelperAdd, appends_raw_values_in_order)

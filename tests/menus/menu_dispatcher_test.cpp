@@ -3,7 +3,8 @@
 // and a failing send.
 #include <nlohmann/json.hpp>
 
-#include "devsim.h"
+#include "devsim_trace.h"
+#include "devsim_state.h"
 #include "menu_dispatcher.h"
 #include "menu_texts.h"
 #include "recording_platform.h"
@@ -24,11 +25,11 @@ struct Exchange {
 
 const Exchange EXCHANGES[] = {
     {R"({"sequence_id":"menu_entry","ref_id":"r1","data":{"menu_reference":{"reference":1}}})",
-     MENU_OK + R"(r1","data":)" + TABLE_PAGE + "}", 0},
+     MENU_OK + R"(r1","data":)" + table_page() + "}", 0},
     {R"({"sequence_id":"menu_edit","ref_id":"r1","data":{"menu_reference":{"reference":1}}})",
-     MENU_OK + R"(r1","data":)" + TABLE_PAGE + "}", 0},
+     MENU_OK + R"(r1","data":)" + table_page() + "}", 0},
     {R"({"data":{"menu_reference":{"reference":32769,"poll_status":0}},"ref_id":"7","sequence_id":"menu_entry"})",
-     MENU_OK + R"(7","data":)" + TABLE_PAGE + "}", 0},
+     MENU_OK + R"(7","data":)" + table_page() + "}", 0},
     {R"({"sequence_id":"menu_entry","ref_id":"home","data":{"menu_reference":{"reference":0}}})",
      MENU_OK + R"(home","data":{"layout":"home"}})", 0},
     {R"({"sequence_id":"menu_edit","ref_id":"","data":{"menu_reference":{"reference":32770}}})",
@@ -94,15 +95,21 @@ TEST_F(MenuRequest, every_kind_gets_its_reply_and_code)
     }
 }
 
-TEST_F(MenuRequest, failed_send_is_passed_on_for_every_kind)
+// A failed send outranks the handler's own code, whether it handled the request or not.
+TEST_F(MenuRequest, failed_send_is_passed_on)
 {
-    for (sbapi_RetVal failure : {1, -1, 4, 6, 77}) {
-        recording::send_result_2001 = failure;
-        for (const auto& exchange : EXCHANGES) {
-            sbapi_RetVal code = 0;
-            EXPECT_EQ(answer(exchange.request, &code), exchange.reply);
-            EXPECT_EQ(code, failure) << exchange.request;
-        }
+    const std::string handled = R"({"sequence_id":"menu_state_ask","ref_id":"r3"})";
+    const std::string unhandled = R"({"sequence_id":"Menu_Entry","ref_id":"r5"})";
+    const struct {
+        sbapi_RetVal send_result;
+        const std::string& request;
+        sbapi_RetVal code;
+    } cases[] = {{1, handled, 1}, {-1, handled, -1}, {77, unhandled, 77}, {4, unhandled, 4}, {0, unhandled, 6}};
+    for (const auto& c : cases) {
+        recording::send_result_2001 = c.send_result;
+        sbapi_RetVal code = -100;
+        answer(c.request, &code);
+        EXPECT_EQ(code, c.code) << c.send_result << " " << c.request;
     }
 }
 
@@ -110,7 +117,7 @@ TEST_F(MenuRequest, menu_request_traces_its_reference)
 {
     answer(R"({"sequence_id":"menu_edit","data":{"menu_reference":{"reference":32769}}})");
     ASSERT_EQ(recording::traces.size(), 1u);
-    expect_trace(0, 452, 5, "data.menu_reference.reference gives 32769\n");
+    expect_trace(0, LINE_MENU_REFERENCE, 5, "data.menu_reference.reference gives 32769\n");
     EXPECT_EQ(recording::traces[0].function, "callback_msgtype_2000");
     EXPECT_EQ(recording::traces[0].format, "data.menu_reference.reference gives %d\n");
 }
@@ -126,8 +133,8 @@ TEST_F(MenuRequest, unknown_reference_traces_twice)
         SetUp();
         answer(c.request);
         ASSERT_EQ(recording::traces.size(), 2u) << c.request;
-        expect_trace(0, 452, 5, std::string("data.menu_reference.reference gives ") + c.value + "\n");
-        expect_trace(1, 62, 2, std::string("menu_reference ") + c.value + " not handled\n");
+        expect_trace(0, LINE_MENU_REFERENCE, 5, std::string("data.menu_reference.reference gives ") + c.value + "\n");
+        expect_trace(1, LINE_PAGE_NOT_HANDLED, 2, std::string("menu_reference ") + c.value + " not handled\n");
     }
 }
 
@@ -142,7 +149,7 @@ TEST_F(MenuRequest, unhandled_sequence_id_traces_once)
         SetUp();
         answer(c.request);
         ASSERT_EQ(recording::traces.size(), 1u) << c.request;
-        expect_trace(0, 471, 2, c.message);
+        expect_trace(0, LINE_REQUEST_NOT_HANDLED, 2, c.message);
         EXPECT_EQ(recording::traces[0].function, "callback_msgtype_2000");
         EXPECT_EQ(recording::traces[0].format, "sequence_id \"%s\" not handled\n");
     }
@@ -155,7 +162,7 @@ TEST_F(MenuRequest, other_kinds_do_not_trace)
     answer(R"({"sequence_id":"set_lock_status"})");
     answer(R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":0}}})");
     ASSERT_EQ(recording::traces.size(), 1u);
-    expect_trace(0, 452, 5, "data.menu_reference.reference gives 0\n");
+    expect_trace(0, LINE_MENU_REFERENCE, 5, "data.menu_reference.reference gives 0\n");
 }
 
 // Echoed values and the FID are JSON string content: a request cannot break
@@ -188,7 +195,7 @@ TEST_F(MenuRequest, echoed_values_are_escaped)
 
 TEST_F(MenuRequest, device_fid_is_escaped)
 {
-    device_fid = "DEV\"FID\\";
+    tt.device_fid = "DEV\"FID\\";
     EXPECT_EQ(answer(R"({"sequence_id":"set_lock_status","ref_id":"r"})"),
               R"({"fid":"DEV\"FID\\","sequence_id":"set_lock_status","success":true,"ref_id":"r"})");
 }
@@ -196,9 +203,9 @@ TEST_F(MenuRequest, device_fid_is_escaped)
 TEST_F(MenuRequest, state_of_the_device_does_not_matter)
 {
     for (int state : {DEVICE_STATE_REGISTERING, DEVICE_STATE_ACCEPTED, DEVICE_STATE_STOPPING}) {
-        device_state = state;
+        tt.device_state = state;
         for (const auto& exchange : EXCHANGES)
             EXPECT_EQ(answer(exchange.request), exchange.reply);
-        EXPECT_EQ(device_state, state);
+        EXPECT_EQ(tt.device_state, state);
     }
 }

@@ -2,18 +2,11 @@
 // the device's FID set.
 #include "menu_texts.h"
 
-#include <nlohmann/json.hpp>
-
-#include "devsim.h"
+#include "devsim_state.h"
 #include "recording_platform.h"
 
 void MenuTest::SetUp()
 {
     recording::reset();
-    device_fid = "DEVFID";
-}
-
-bool parses_as_json(const std::string& text)
-{
-    return nlohmann::json::accept(text);
+    tt.device_fid = "DEVFID";
 }
