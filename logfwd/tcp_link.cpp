@@ -152,15 +152,15 @@ ssize_t stream_write(tcp_link& link, const char* data, size_t size)
 
 void append_frame(tcp_link& link, std::string_view message, delivery_count& count)
 {
-    if (link.given_up) {
-        count_failure(count, link.error);
-        return;
-    }
     // Frames stay whole inside the buffer: one that would cross its end
     // starts the next write; one larger than the buffer goes out alone.
     const size_t frame_size = message.size() + 21;
     if (!link.pending.empty() && link.pending.size() + frame_size > BUFFER_SIZE)
         flush_frames(link, count);
+    if (link.given_up) {
+        count_failure(count, link.error);
+        return;
+    }
     append_decimal(link.pending, message.size());
     link.pending += ' ';
     link.pending.append(message);
