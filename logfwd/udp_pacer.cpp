@@ -31,7 +31,7 @@ udp_pacer make_udp_pacer(long long rate)
     udp_pacer pacer;
     pacer.rate = rate;
     if (rate > 0)
-        pacer.burst = std::clamp(rate * MIN_BURST_GAP_NS / NS_PER_SEC, 1LL, MAX_BURST);
+        pacer.burst = std::clamp((rate * MIN_BURST_GAP_NS + NS_PER_SEC - 1) / NS_PER_SEC, 1LL, MAX_BURST);
     return pacer;
 }
 

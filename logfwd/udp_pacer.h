@@ -11,8 +11,8 @@ struct udp_pacer {
     long long lines = 0;     // lines let through since origin_ns
 };
 
-// A pacer for rate lines per second (0: unpaced), bursts of at most 10 lines
-// and no more than one burst every half millisecond.
+// A pacer for rate lines per second (0: unpaced): bursts of at most 10
+// lines, and up to 20,000 lines/s no more than one burst every half millisecond.
 udp_pacer make_udp_pacer(long long rate);
 
 // Counts one more line and returns the monotonic time (ns) at which it may

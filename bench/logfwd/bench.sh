@@ -10,7 +10,8 @@
 #    at rate = 0, over TCP (imtcp), over TLS (imtcp with the ossl stream
 #    driver, certificates made by tests/e2e/certificates.py), and logger -T
 #    --octet-count -f over TCP; seconds until the last line arrived, lines
-#    arrived, peak memory. One run each.
+#    arrived, datagrams dropped at rsyslog's full socket buffer, peak memory.
+#    One run each.
 #  stream: logfwd over TCP and over TLS into rsyslogd, RUNS runs each.
 #  rate check (RATE_CHECK="RATE..."; only this table then): for each rate,
 #    RUNS runs of logfwd over UDP at that rate into rsyslogd (imudp) while
@@ -92,6 +93,9 @@ sink_table() {
 
 # start_rsyslog udp|tcp|tls: a default rsyslogd on 127.0.0.1:514 that writes
 # one two-byte record per message, so that its output's size counts the lines.
+# rsyslogd binds its port before its input thread reads: over UDP and TCP a
+# probe message must have come through before the measured sender starts, or
+# the first few hundred lines would overrun a socket that nobody reads yet.
 start_rsyslog() {
     rm -rf "$work/rsyslog"
     mkdir "$work/rsyslog"
@@ -115,6 +119,16 @@ CONF
     table=/proc/net/udp bound=' 0100007F:0202 '
     [ "$1" = udp ] || table=/proc/net/tcp bound=' 0100007F:0202 00000000:0000 0A '
     while ! grep -q "$bound" "$table"; do sleep 0.05; done
+    probes=0
+    [ "$1" != tls ] || return 0
+    option=--udp
+    [ "$1" = udp ] || option=-T
+    while [ "$(stat -c %s "$work/rsyslog/received" 2>/dev/null || echo 0)" -eq 0 ]; do
+        logger "$option" -n 127.0.0.1 -P 514 probe
+        sleep 0.1
+    done
+    sleep 0.2
+    probes=$(( $(stat -c %s "$work/rsyslog/received") / 2 ))
 }
 
 stop_rsyslog() {
@@ -124,20 +138,27 @@ stop_rsyslog() {
 }
 
 received_lines() {
-    echo $(( $(stat -c %s "$work/rsyslog/received" 2>/dev/null || echo 0) / 2 ))
+    echo $(( $(stat -c %s "$work/rsyslog/received") / 2 - probes ))
 }
 
 now() {
     date +%s.%N
 }
 
+# Datagrams this network namespace dropped because a receive buffer was full.
+udp_overflows() {
+    awk '$1 == "Udp:" && $2 ~ /^[0-9]/ { print $6 }' /proc/net/snmp
+}
+
 # into_rsyslog NAME LINES udp|tcp COMMAND...: one run into a fresh rsyslogd;
 # prints the row: seconds from the start until the last line arrived (it
-# arrived when the output has not grown for 3 s), lines/s, arrived, peak RSS.
+# arrived when the output has not grown for 3 s), lines/s, arrived, datagrams
+# dropped at a full receive buffer, peak RSS.
 into_rsyslog() {
     name=$1 lines=$2 protocol=$3
     shift 3
     start_rsyslog "$protocol"
+    overflows=$(udp_overflows)
     started=$(now)
     /usr/bin/time -f "%M" -o "$work/time" "$@" > "$work/out" || { cat "$work/out" "$work/time"; exit 1; }
     seen=-1 last=$(now) quiet=0
@@ -152,14 +173,15 @@ into_rsyslog() {
         sleep 0.1
     done
     stop_rsyslog
-    awk -v name="$name" -v lines="$lines" -v from="$started" -v to="$last" \
-        -v got="$seen" -v kib="$(cat "$work/time")" 'BEGIN { s = to - from
-        printf "| %s | %d | %.2f | %.0f | %d | %d |\n", name, lines, s, lines / s, got, kib }'
+    overflows=$(( $(udp_overflows) - overflows ))
+    awk -v name="$name" -v lines="$lines" -v from="$started" -v to="$last" -v got="$seen" \
+        -v dropped="$overflows" -v kib="$(cat "$work/time")" 'BEGIN { s = to - from
+        printf "| %s | %d | %.2f | %.0f | %d | %d | %d |\n", name, lines, s, lines / s, got, dropped, kib }'
 }
 
 rsyslog_table() {
-    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
-    echo "|---|---|---|---|---|---|"
+    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | receive buffer overflows | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|---|"
     for lines in "$@"; do
         log=$work/log.$lines
         echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
@@ -181,8 +203,8 @@ tls_settings() {
 }
 
 stream_table() {
-    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
-    echo "|---|---|---|---|---|---|"
+    echo "| sender | lines | seconds until the last line arrived | lines/s | lines arrived | receive buffer overflows | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|---|"
     for lines in "$@"; do
         i=1
         while [ $i -le "$runs" ]; do
@@ -199,8 +221,8 @@ stream_table() {
 rate_check() {
     lines=$1
     shift
-    echo "| rate (lines/s) | run | lines | seconds until the last line arrived | lines/s | lines arrived | peak RSS (KiB) |"
-    echo "|---|---|---|---|---|---|---|"
+    echo "| rate (lines/s) | run | lines | seconds until the last line arrived | lines/s | lines arrived | receive buffer overflows | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|---|---|"
     for rate in "$@"; do
         printf 'host = 127.0.0.1\nrate = %s\n' "$rate" > /etc/orvane/syslog_settings
         i=1

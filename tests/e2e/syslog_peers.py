@@ -178,6 +178,8 @@ class Rsyslog:
     that localhost (::1 first) reaches it too; tls is then a dict of the PEM
     paths ca, cert and key, and optionally auth. lines() gives what it wrote."""
 
+    PROBE = "user|notice|Jan  1 00:00:00|probe|probe:| ready"
+
     def __init__(self, protocol="udp", port=SYSLOG_PORT, tls=None):
         self._work = tempfile.TemporaryDirectory()
         work = self._work.name
@@ -196,16 +198,38 @@ class Rsyslog:
         self._process = subprocess.Popen(
             ["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "rsyslogd.pid")],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_until(listening, timeout=20):
+        if not (wait_until(listening, timeout=20) and self._probe(protocol, port)):
             self.close()
             raise RuntimeError("rsyslogd did not start listening on port %d" % port)
 
-    def lines(self):
+    def _probe(self, protocol, port):
+        """rsyslogd binds its port before its input thread reads: wait until a
+        probe message has come through, so that a burst is not lost to a
+        socket nobody reads yet. Over TLS a connection is only taken once the
+        driver is up, so no probe is needed there."""
+        if protocol == "tls":
+            return True
+        message = b"<13>Jan  1 00:00:00 probe probe: ready"
+        for _ in range(100):
+            if protocol == "udp":
+                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+                    probe.sendto(message, ("127.0.0.1", port))
+            else:
+                with socket.create_connection(("127.0.0.1", port)) as probe:
+                    probe.sendall(b"%d %s" % (len(message), message))
+            if wait_until(lambda: self.PROBE in self._all_lines(), timeout=0.2):
+                return True
+        return False
+
+    def _all_lines(self):
         try:
             with open(self._output, "rb") as received:
                 return received.read().decode("utf-8", "replace").splitlines()
         except FileNotFoundError:
             return []
+
+    def lines(self):
+        return [line for line in self._all_lines() if line != self.PROBE]
 
     def wait_for(self, count, timeout=30.0):
         wait_until(lambda: len(self.lines()) >= count, timeout)

@@ -50,15 +50,41 @@ class SendFailureTest(FaultCase):
 
 
 class TcpBreakTest(FaultCase):
-    def test_a_server_restarted_mid_run_gets_the_rest_in_order(self):
-        count = 200000
+    COUNT = 200000
+
+    def start_and_break(self):
+        """logfwd sending COUNT lines over TCP to a server that dies after
+        reading 100,000 bytes; returns the log path, the process and the server."""
         log = self.write("messages", b"".join(
-            b"Jan  1 00:00:00 h user.info t: line %d\n" % n for n in range(count)))
+            b"Jan  1 00:00:00 h user.info t: line %d\n" % n for n in range(self.COUNT)))
         write_settings("host = 127.0.0.1\nprotocol = tcp\n")
         first = TcpServer(read_at_most=100000)
         proc = start(LOGFWD, log)
+        self.addCleanup(proc.stderr.close)
+        self.addCleanup(proc.stdout.close)
         self.assertTrue(first.full.wait(timeout=60))
         first.die()  # logfwd is blocked on full buffers by now, or soon
+        return log, proc, first
+
+    def test_a_server_that_stays_away_leaves_the_rest_counted_as_failed(self):
+        log, proc, first = self.start_and_break()
+        out, _ = proc.communicate(timeout=120)
+        lines = out.decode().splitlines()
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(len(lines), 3, lines)
+        reason = lines[0].split(": ", 1)[1]
+        self.assertIn(reason, ("Connection reset by peer", "Broken pipe"))
+        self.assertEqual(lines[0], "Connection to 127.0.0.1 port 514 lost: " + reason)
+        # Every line counted once: sent, or failed with the error of the break.
+        sent = int(lines[1].split()[2])
+        self.assertEqual(lines[1], sent_line(log, sent).rstrip("\n"))
+        self.assertEqual(lines[2], "Failed to send %d logs from %s file: %s"
+                         % (self.COUNT - sent, log, reason))
+        self.assertGreaterEqual(sent, len(first.messages()))
+
+    def test_a_server_restarted_mid_run_gets_the_rest_in_order(self):
+        count = self.COUNT
+        log, proc, first = self.start_and_break()
         with Rsyslog("tcp") as second:
             out, _ = proc.communicate(timeout=120)
             last = "user|info|Jan  1 00:00:00|h|t:| line %d" % (count - 1)
@@ -80,8 +106,6 @@ class TcpBreakTest(FaultCase):
         self.assertGreaterEqual(resumed, taken)
         self.assertEqual(received, ["user|info|Jan  1 00:00:00|h|t:| line %d" % n
                                     for n in range(resumed, count)])
-        proc.stdout.close()
-        proc.stderr.close()
 
 
 class FifoTest(FaultCase):
