@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Warnings for our own targets. Each flag is probed first: the ARM cross
 # compiler and clang do not know every flag that x86-64 gcc knows.
 include(CheckCXXCompilerFlag)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installation and Debian packages: both programs and their manual pages in
 # one package, ctrltools, for the architecture being built (amd64, or armhf
 # from the cross build). Runtime dependencies come from dpkg-shlibdeps, which

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # ASan + UBSan on our own targets (tests included), when ENABLE_SANITIZERS is
 # on. BUILD_FUZZERS (clang only) adds them too, with libFuzzer's coverage
 # hooks on every one of our targets; only the fuzz programs link libFuzzer

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # 64-bit time_t and off_t in our own targets, also on the 32-bit ARM
 # controller, where glibc's defaults are 32 bits: from 2038-01-19 on, time()
 # and gettimeofday() fail, and stat() fails on any file stamped later.

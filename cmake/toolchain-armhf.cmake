@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross build for the controller: 32-bit ARM hard-float (arm-linux-gnueabihf)
 # with Debian's cross compilers and multiarch :armhf libraries, run under
 # qemu-arm. Use: cmake -S . -B build/armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // devsim start-up and main loop: command line, FID file, tracer, signal
 // handler, bus handlers, then an 800 ms loop that sends the periodic messages
 // once the bus has accepted the device and lets the bus client deliver

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // devsim.h: the device simulator's start-up and main loop. Its state is in
 // devsim_state.h.
 #pragma once

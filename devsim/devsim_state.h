@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // devsim_state.h: devsim's process-wide state in one struct with one
 // instance, tt (toybox keeps a command's state in TT the same way), with the
 // named values of device_state and of the bus handlers' results. main sets

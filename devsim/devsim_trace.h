@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // devsim_trace.h: what devsim's own trace records carry besides their text:
 // the source name, the levels, and the source line of each record (fixed:
 // they name the record, whichever line of ours makes the call).

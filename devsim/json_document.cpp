@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The four adding functions of the menu documents: each turns a nested
 // document, a number or a text into the value text that Json::add takes and
 // makes exactly one Json::add call. Texts are quoted but not escaped: every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // json_document.h: turns nested documents, numbers and texts into the value
 // texts that Json::add takes.
 #pragma once

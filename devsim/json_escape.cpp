@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON string escaping for values inserted into message bodies (FIDs, the
 // device name, echoed request fields). Valid UTF-8 and bytes from 0x20 up
 // pass unchanged, so ordinary values give byte-identical bodies. A byte

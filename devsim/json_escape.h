@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // json_escape.h: the one escaper for values that the device writes into JSON strings.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // devsim: a test device for the controller's message bus.
 #include "devsim.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Menu and settings requests (2000): every request gets exactly one reply
 // (2001) with fixed sample content. Values echoed from the request, and the
 // FID, are JSON-escaped, so no request can break the reply or add members to

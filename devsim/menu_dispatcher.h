@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // menu_dispatcher.h: answers menu and settings requests (2000) with one reply (2001).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The menu pages that the device offers: the home layout and one table menu
 // page with a headline, two actions and two editable entries, all fixed
 // sample content. Pages are built from the leaves up, since adding a child

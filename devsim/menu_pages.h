@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // menu_pages.h: the menu pages that the device offers, by menu reference number.
 #pragma once
 

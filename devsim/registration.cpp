@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Registration handshake: the announcement and withdrawal (1500), the bus's
 // verdict (incoming 1500), and the name report (1501) once accepted.
 // Inserted values are JSON-escaped, so any FID or name gives a valid body;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // registration.h: the announcement (1500), the bus's verdict, the name report (1501).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Periodic test messages: status (2) and measurement (3). Each is built anew
 // for every send, from its template file on the shared settings mount when
 // that opens, else from the built-in sample. Template files are the user's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // test_messages.h: the periodic status (2) and measurement (3) messages.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading an archive without touching it: zlib's inflate decompresses it in
 // blocks into memory (concatenated members one after the other, as gunzip
 // reads them), the lines are cut out of the blocks and handed to the line

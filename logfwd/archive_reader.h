@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // archive_reader.h: a gzip archive's lines sent straight from the archive,
 // through zlib, for when it cannot be decompressed in place.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The archive pass: .gz archives beside the log file, highest number first,
 // gunzip in place, send, gzip; an archive that cannot be decompressed in place
 // is read through zlib without touching it (archive_reader.h). Stricter than

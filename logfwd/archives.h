@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // archives.h: the rotated archives beside a log file (messages.1.gz, ...),
 // found, ordered highest number first, and sent one after the other.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // delivery_count.h: what became of the lines of one file at the transport:
 // handed completely to the kernel, or not.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The syslog line sender: reads lines (of a file here, of an archive in
 // archive_reader.cpp) and sends each line's message (syslog_datagram.h)
 // through the run's transport. Unlike a std::ifstream loop it refuses

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // line_sender.h: lines of a log file (or of an archive) to the syslog host,
 // one message per line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One logfwd run: command line, settings (host, protocol, port, rate),
 // resolution, one UDP socket or one TCP connection, archive pass, log file.
 // Unlike a bare main, owners release the address list, the socket and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // run.h: one logfwd run (command line, settings, resolution, socket, archive
 // pass, log file).
 #pragma once

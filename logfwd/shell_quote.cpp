@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one shell-quoter: POSIX single quotes, which leave every byte but "'"
 // literal (blanks, newlines, "$", "`", ";"). A leading "-" is not the quoter's
 // business: callers put "--" in front of file arguments.

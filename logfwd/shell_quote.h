@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // shell_quote.h: the one quoter for text that goes into a shell command line.
 #pragma once
 

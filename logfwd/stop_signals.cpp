@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The archive pass's signal policy: catch every signal that would end the
 // process, let the pass put the archive in hand back, then end by that signal.
 #include "stop_signals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // stop_signals.h: the signal policy of the archive pass. While an archive may
 // lie decompressed, no signal that would end the process may end it before the
 // archive is compressed again.

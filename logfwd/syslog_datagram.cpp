@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // syslog_datagram.cpp: one log line as a BSD syslog message (RFC 3164,
 // section 4.1): "<PRI>" followed by the line without its level word. The line
 // keeps its own time stamp and host, which stand where RFC 3164 puts the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // syslog_datagram.h: the RFC 3164 message for one log line.
 #pragma once
 

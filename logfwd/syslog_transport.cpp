@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // syslog_transport.cpp: one entry for both transports, so that the line
 // sender reads, builds and hands over lines the same way whatever carries them.
 #include "syslog_transport.h"

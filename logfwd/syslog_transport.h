@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // syslog_transport.h: how the lines of a run reach the syslog server, paced
 // UDP datagrams or octet-counted frames over one TCP connection.
 #pragma once

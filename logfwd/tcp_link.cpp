@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tcp_link.cpp: octet-counted syslog frames (RFC 6587, section 3.4.1) over
 // TCP. Unlike a plain write loop it never lets SIGPIPE end the process,
 // bounds connect and write times, and after a break resends from the first

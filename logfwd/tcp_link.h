@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tcp_link.h: syslog over one TCP connection with RFC 6587 octet counting:
 // every message goes out as "LEN SP MSG". Frames are gathered in a buffer of
 // some tens of KiB and written many per system call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLS for the syslog stream (RFC 5425) with OpenSSL. The host check is
 // OpenSSL's own (SSL_set1_host, or the IP address for literals), never ours.
 // Under TLS 1.3 a server that refuses the client's certificate says so only

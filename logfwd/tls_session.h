@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tls_session.h: syslog over TLS (RFC 5425) on an already connected TCP
 // socket, with OpenSSL: a verifying client context and one session per
 // connection. The socket stays the caller's; a session only borrows it.

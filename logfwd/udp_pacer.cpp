@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // udp_pacer.cpp: the schedule is computed from the line count since its
 // origin, never by adding up intervals, so rounding cannot accumulate.
 #include "udp_pacer.h"

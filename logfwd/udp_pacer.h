@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // udp_pacer.h: spaces datagrams out so that the receiver's socket buffer
 // keeps up. Lines leave in small bursts on an absolute schedule of the
 // monotonic clock (no drift), and the sender sleeps between bursts.

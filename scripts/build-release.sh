@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # build-release.sh [--record]: the release builds of both programs for x86-64
 # and for the controller (armhf): -Os (smaller than -O2, see bench/README.md),
 # stripped, installed into build/release-ARCH/stage and packaged into

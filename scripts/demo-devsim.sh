@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # demo-devsim.sh BUILD_DIR: devsim against a private mosquitto broker: the
 # announcement, an acceptance by hand, the name report, two rounds of
 # periodic messages, a menu request and its reply, and the withdrawal on

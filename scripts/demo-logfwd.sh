@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # demo-logfwd.sh BUILD_DIR: logfwd against a private rsyslogd on 127.0.0.1:514,
 # first over UDP (paced, the default), then over TCP (octet-counted frames).
 # Run through demo.sh, which gives it private namespaces (its own /etc/orvane).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # demo.sh: builds both programs and shows them at work against a local
 # mosquitto broker and a local syslog receiver. It runs inside private
 # namespaces (needs root), so the fixed paths /mnt/vexa/set, /etc/orvane and

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # fuzz.sh [SECONDS]: builds the libFuzzer targets with clang (build/fuzz) and
 # runs each for SECONDS (60 by default), starting from its seed corpus in
 # tests/fuzz/corpus/<target>/. A crash, a sanitizer report, a leak, a broken

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # install-deps.sh: installs with apt-get what building, testing and the demo
 # need on Debian 12 (run as root, or it uses sudo). Safe to run again.
 # The cross build for the controller needs the armhf architecture added to

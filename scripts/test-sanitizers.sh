@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # test-sanitizers.sh: builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer (gcc, build/asan) and runs the whole ctest suite,
 # end-to-end tests included, so the real binaries run sanitized too.

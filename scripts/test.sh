@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # test.sh: the one command for CI and by hand. Installs what is missing,
 # builds x86-64 (build/x86) and the controller's armhf (build/armhf, run
 # under qemu-arm) with warnings as errors, runs the whole ctest suite on both,

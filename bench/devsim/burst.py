@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """burst.py BUILD_DIR [REQUESTS [BURSTS]]: time from publishing a burst of
 table-page requests ("menu_entry", reference 1, replies of about 1.5 kB) to
 the last reply at the controller's side (the device is stopped while the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # archive.sh BUILD_DIR [LINES]: one large archive (LINES lines, 1,000,000 by
 # default) sent by `logfwd LOG all` both ways: decompressed in place (gunzip,
 # send, gzip, in a writable folder) and read without touching it (through zlib,

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # bench.sh BUILD_DIR [LINES...]: three tables, inside tests/e2e/sandbox.sh so
 # that 127.0.0.1:514 and /etc/orvane are private.
 #  sink: lines per second of logfwd (rate = 0) sending a log file to a loopback

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* min_sender.c: the yardstick for logfwd's speed, the least a line sender can
  * do: read a line with getline, send it as it is with one sendto, next line.
  * Usage: min_sender FILE HOST PORT */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* udp_counter.c: the loopback sink of the benchmark. Counts the datagrams
  * that reach 127.0.0.1:PORT, in batches (recvmmsg) to keep up with the
  * senders, and prints the count once none has come for IDLE_MS after the first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Counts heap allocations made through the global operator new of this
 // benchmark binary. Kept in a file of its own so that the compiler sees the
 // replaced operators only as calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Time and heap allocations per menu request, handler to recorded reply.
 // Allocations are counted by this binary's own operator new
 // (allocation_count.cpp); the recording bus's copies of each reply and trace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Controller tools stand-in: the controller's FID comes from CONTROLLER_FID,
 // or else is the host name.
 #include "controller_tools.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // controller_tools.h: the controller tools library.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // json_helper.h: the controller's JSON helper library. The Json value's
 // in-line part (fields, construction, toString) lives here; Json::add and
 // json_decodeFromMessage live in the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // log_tracer.h: the controller's log tracer library.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // sbapi.h: the controller's message-bus client library, as devsim calls it.
 // Handlers run on the thread that calls sbapi_doWork, during that call, and
 // may send from inside. Results: 0 is success; other values are failures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tools.h: the platform's general tools library (time stamps, files,
 // settings files, shell commands).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON helper library stand-in: Json::add and json_decodeFromMessage.
 // Decoding uses nlohmann/json without exceptions; nothing escapes to the
 // caller, whatever the message holds. Messages nested deeper than

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log tracer stand-in: one line per record on standard error, written with a
 // single write so that records from several processes do not interleave.
 // Layout: time app controller-fid level file:line function: message

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Topic names and the broker address of the bus stand-in. The FID is
 // percent-encoded byte by byte rather than checked as UTF-8: printable ASCII
 // stays readable, everything else is unambiguous and always a valid level.

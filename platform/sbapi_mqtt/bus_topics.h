@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bus_topics.h: how the bus stand-in names things on the broker: the topics
 // of one device (sbapi/<fid>/up/<type>, sbapi/<fid>/down/<type>) and the
 // broker's address. Pure functions, so that tests pin them without a broker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bus stand-in's MQTT connection (libmosquitto, no thread). Unlike
 // mosquitto_loop(), a pass drains the socket without waiting for input, waits
 // only for a full send buffer to take a burst (200 ms at most), and we

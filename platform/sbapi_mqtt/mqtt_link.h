@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mqtt_link.h: the bus stand-in's one connection to the MQTT broker, driven
 // from the caller's loop without a thread of its own. It connects and
 // reconnects by itself with back-off and waits only briefly, for the socket

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Message-bus client stand-in over MQTT: the device is the "fid" of its first
 // message, and types map to sbapi/<fid>/up|down/<type>. Handlers run inside
 // sbapi_doWork but outside the MQTT library's callbacks, so they may send freely.

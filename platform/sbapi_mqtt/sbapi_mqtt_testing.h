@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // sbapi_mqtt_testing.h: what the bus stand-in's own tests reach beyond
 // sbapi.h. The stand-in serves one device per process; tests start afresh.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Settings files of the tools library stand-in, read with inih: "key = value",
 // "#"/";" comments, blanks trimmed, sections ignored, the last repeated key wins.
 // Unlike plain inih, an indented line is a setting of its own (not a

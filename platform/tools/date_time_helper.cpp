@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Time stamps of the tools library stand-in. Format 0 is ISO 8601 in UTC to
 // the second, "2026-12-08T09:30:05Z"; with local_time set, local time with
 // its offset, "2026-12-08T10:30:05+0100".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File test of the tools library stand-in: true for an existing regular file
 // (links followed), false for anything else, directories included.
 #include "tools.h"

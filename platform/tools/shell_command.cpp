@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shell commands of the tools library stand-in: "/bin/sh -c LINE", waited for.
 // posix_spawn rather than system(): system() would ignore SIGINT and SIGQUIT
 // in the caller while the command runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private mosquitto for the bus stand-in's tests, and the peer client that
 // stands for the rest of the bus. Deadlines are generous: these tests check
 // what arrives and in which order, never how fast.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // broker_fixture.h: a private mosquitto broker on a free loopback port, and a
 // peer client that plays the bus's side (records what the device sends,
 // publishes to it). The peer runs the library's thread; the stand-in under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The MQTT bus stand-in against a real broker: topics of odd FIDs, delivery
 // of everything that has arrived in one pass, replies from handlers, unknown
 // types, the bounded queue while the broker is away, and reconnection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bus stand-in's names: topic levels, the device's topics, the type of
 // an arriving message, and the broker address setting.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Common set-up of the devsim unit tests.
 #include "devsim_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // devsim_fixture.h: every devsim test starts from the program's defaults with
 // FID "DEVFID" on controller "CTRLFID" and an empty recording bus, and with
 // a loop clock that does not wait: each pause moves it on by 800 ms.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exact bodies of the messages the device sends: announcement, withdrawal,
 // name report, status and measurement, built-in and from templates.
 #include <cstdlib>

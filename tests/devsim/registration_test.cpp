@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bus's verdict on the announcement: acceptance, refusal, repeats.
 #include "devsim_trace.h"
 #include "devsim.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up, command line and main loop, run whole against the recording bus
 // and the fixture's loop clock.
 #include <climits>

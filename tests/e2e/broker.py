@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The end-to-end tests' one MQTT broker fixture: a private mosquitto on a
 loopback port, which a test can stop (or kill) and start again on the same
 port, with recorders that keep what goes over it and a publish helper.

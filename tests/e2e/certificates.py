@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Certificates for the TLS tests, made with the openssl command in a folder:
 a CA, server certificates (valid for localhost, 127.0.0.1 and ::1; expired;
 for another name; signed by another CA), a client certificate, and a key

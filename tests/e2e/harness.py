@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Shared pieces of the end-to-end tests: where the programs are, how to start
 them (through the emulator for a cross build), and scratch folders.
 

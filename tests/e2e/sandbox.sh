@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # sandbox.sh COMMAND...: runs COMMAND in private mount and network namespaces,
 # so that the programs' fixed paths and port 514 can be used for real without
 # touching the host: loopback up, an empty tmpfs over /mnt (with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The other side of logfwd's traffic, for the end-to-end tests.
 
 UdpSink records every datagram byte for byte; TcpServer reads octet-counted

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """devsim end to end: the real program against a private mosquitto broker.
 
 Covers the command line, the FID file, the registration handshake (exact

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """devsim under bursts of requests, end to end: 2,000 requests arriving in
 one pass of the device, small replies and large table pages, each answered
 exactly once, in good time and without growing.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """devsim under faults, end to end: a broker that is absent at the start or
 killed during the run, stop signals at awkward moments, and a template
 FIFO without a writer. Each test checks that nothing the device sent is lost, duplicated

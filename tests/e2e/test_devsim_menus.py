@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """devsim's menu and settings requests end to end: the real program against
 a private mosquitto broker. Each request published on sbapi/<fid>/down/2000
 gets exactly one reply on sbapi/<fid>/up/2001, byte for byte; bad input of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Leak checks of whole runs of the real programs: devsim against a private
 broker (announcement, acceptance, periodic messages, every kind of request,
 SIGTERM) and logfwd with archives (one read in place, one through zlib), plus

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """logfwd end to end, run by the real binary against a UDP sink or rsyslogd
 (UDP and TCP) on 127.0.0.1: usage and exit statuses, the settings file,
 resolution and connection, the datagrams and frames, pacing, the archive

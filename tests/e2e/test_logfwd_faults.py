@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """logfwd end to end when things go wrong: failed sends, a TCP server that
 dies in the middle of a run, hostile file names, stop signals and exceptions
 in the middle of the archive pass, FIFOs, odd bytes, and archives that cannot

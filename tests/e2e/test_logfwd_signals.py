@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """logfwd's archive pass against the signals that end a process, sent while
 gunzip runs, while a large archive is sent and while gzip runs, to logfwd
 alone or to its whole process group (as a Ctrl-C or Ctrl-\\ in a terminal),

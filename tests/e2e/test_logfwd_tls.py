@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """logfwd over TLS (RFC 5425) against rsyslog's OpenSSL stream driver on
 port 6514, with certificates that the tests make: the fields rsyslog parsed,
 a client certificate, and every way trust can fail (its line, exit status

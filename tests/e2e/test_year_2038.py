@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Both programs past 2038-01-19, where a 32-bit time_t ends: devsim with its
 wall clock in 2040 (paced, stamped and traced as usual), and logfwd sending
 a log file stamped in 2040. On the 32-bit controller this needs the 64-bit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // archive_number_fuzz.cpp: archive_number against a computation of its own
 // (strtoll on the text between the last "." before the last ".gz" and that
 // ".gz", clamped to int), and the archive order on a list of such paths.

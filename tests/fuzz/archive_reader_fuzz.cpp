@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // archive_reader_fuzz.cpp: send_archive_untouched on a gzip archive made
 // here from the input's content and then damaged as the input's header says
 // (cut short, one byte flipped, split into two members), or on the input's

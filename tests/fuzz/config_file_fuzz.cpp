@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // config_file_fuzz.cpp: ConfigFile on any file content, followed by one
 // "key = value" line built from the input; that key must come back with its
 // value trimmed. The line stays within the reader's 200-byte line limit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fuzz_captured_output.h: standard output of the code under test, kept in a
 // string instead of printed, for the targets whose oracle reads the reports.
 #pragma once

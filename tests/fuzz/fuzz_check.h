@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fuzz_check.h: the oracle's verdict. A broken property aborts, which both
 // libFuzzer (as a crash, with the input saved) and the replay test (as a
 // failed test) report; the message says which property and for what.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // fuzz_temp_file.h: a file holding one fuzz input, for the targets whose code
 // under test reads files; removed on every path.
 #pragma once

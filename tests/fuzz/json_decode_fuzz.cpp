@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // json_decode_fuzz.cpp: json_decodeFromMessage on any message and key path.
 // The outcome is checked against nlohmann's own reading of the same text, and
 // the text buffer lies between guard bytes (poisoned under ASan), so a write

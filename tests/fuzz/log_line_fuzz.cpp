@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // log_line_fuzz.cpp: send_log_file on a file holding the input, with sendto
 // replaced at link time (--wrap) by a recorder. Every line must give exactly
 // one datagram, whose text is worked out here by a separate character scan.

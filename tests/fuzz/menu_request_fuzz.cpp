@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // menu_request_fuzz.cpp: callback_msgtype_2000 on any request body, delivered
 // through the recording bus. Every request must give exactly one 2001 reply
 // that is one JSON document carrying the device's FID; the run is repeated

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // replay_main.cpp: runs a fuzz target over its seed corpus without libFuzzer,
 // so that the oracle also runs in every ordinary build and under qemu-arm,
 // where libFuzzer does not exist. Arguments: corpus folders or single files.

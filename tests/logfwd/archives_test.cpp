@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Archive numbers, their order, and which directory entries count as archives.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The level table and the datagram built from each kind of line, byte for byte.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // send_log_file against a UDP socket of the test's own on loopback: the
 // datagrams that arrive, byte for byte, and the messages on standard output.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scratch folder per test under the system's temporary directory, so that
 // tests never share files and leave nothing behind.
 #include "scratch_dir.h"

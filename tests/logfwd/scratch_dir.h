@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // scratch_dir.h: a private temporary folder for one test, removed with it.
 #pragma once
 

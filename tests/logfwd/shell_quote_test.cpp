@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shell quoter: exact quoted texts, and the real /bin/sh giving back every
 // nasty name unchanged as one word, without running anything inside it.
 #include <gtest/gtest.h>

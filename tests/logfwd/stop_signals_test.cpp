@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The archive pass's signal policy: which signals it catches, that it keeps
 // the ones ignored at start ignored (nohup, a background job of a script), and
 // that it gives every signal its former handling back.

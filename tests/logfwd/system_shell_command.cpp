@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A stand-in variant of Tools::ExecuteShellCommand built on system(), which
 // ignores SIGINT and SIGQUIT in the caller while the command runs, as a vendor
 // tools library may. Linked ahead of the tools stand-in into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tools library stand-in as logfwd relies on it: settings files, the file
 // test, and shell commands that have finished when the call returns.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TCP frame writer with its write call replaced (partial writes, EINTR,
 // breaks), and the UDP pacer's schedule against a clock of the test's own.
 #include <gtest/gtest.h>

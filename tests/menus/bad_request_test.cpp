@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whatever arrives as a request gets exactly one reply that is valid JSON,
 // and answering leaves nothing allocated behind. This test binary counts
 // live allocations through its own global operator new and delete.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // json_decodeFromMessage as the device relies on it: texts without quotes,
 // cut to the count at a character boundary and NUL-terminated; numbers and
 // booleans into the int; anything else leaves both targets as they were.

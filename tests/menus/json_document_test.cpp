@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Json value and the four adding functions: the exact value text each
 // hands to Json::add, seen in the parent's text.
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Menu and settings requests through the registered handler: the exact reply
 // of every kind, its handler code and traces, the escaping of echoed values,
 // and a failing send.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The menu pages by reference number: exact texts, the unhandled numbers'
 // trace, and that nothing carries over from one page to the next.
 #include "devsim_trace.h"

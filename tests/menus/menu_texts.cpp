@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The menu tests' fixture: every test starts with an empty recording bus and
 // the device's FID set.
 #include "menu_texts.h"

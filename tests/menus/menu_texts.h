@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // menu_texts.h: the fixture of the menu tests: FID "DEVFID" and an empty
 // recording bus; the page texts come from test_texts.h.
 #pragma once

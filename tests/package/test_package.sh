@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # test_package.sh CPACK_CONFIG DEB_ARCH VERSION [EMULATOR...]: builds the
 # ctrltools package with cpack (its maintainer passed in, as a release would),
 # runs lintian on it, unpacks it into a scratch root with dpkg -x and checks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tracer stand-in's record layout, and records that stay one line whatever they carry.
 #include <gtest/gtest.h>
 

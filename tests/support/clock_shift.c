@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* clock_shift.c: a preload library for the end-to-end tests that moves the
  * wall clock (CLOCK_REALTIME, time, gettimeofday) CLOCK_SHIFT_SECONDS ahead;
  * the monotonic clock stays. Unlike libfaketime it is built for the target,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Private mount namespace for unit tests that need /mnt/vexa/set.
 #include "private_mounts.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // private_mounts.h: gives a test process its own mount namespace with an
 // empty tmpfs over /mnt and the folder /mnt/vexa/set, so that the device's
 // fixed paths can be used without touching the host.

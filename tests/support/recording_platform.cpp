@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recording stand-ins of the bus, tracer, controller tools and time stamp.
 #include "recording_platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // recording_platform.h: stand-ins of the platform libraries for unit tests.
 // The bus records what the device sends and lets a test deliver messages;
 // the tracer records its records; the controller FID and the time stamp are

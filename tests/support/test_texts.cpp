@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared texts of the C++ tests, read from tests/support at run time
 // (also under the emulator, which sees the host's files).
 #include "test_texts.h"

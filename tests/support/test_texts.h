@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // test_texts.h: the C++ tests' one copy of each shared text and text helper.
 // The table menu page and the broker settings live in files beside this one,
 // which the end-to-end tests read too.
