@@ -18,6 +18,7 @@
 #include "archive_reader.h"
 #include "fuzz_captured_output.h"
 #include "fuzz_check.h"
+#include "fuzz_lines.h"
 #include "fuzz_temp_file.h"
 #include "syslog_datagram.h"
 
@@ -53,20 +54,6 @@ std::string gzip_member(const std::string& text)
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t newline = text.find('\n', start);
-        if (newline == std::string::npos)
-            newline = text.size();
-        lines.push_back(text.substr(start, newline - start));
-        start = newline + 1;
-    }
-    return lines;
 }
 
 // The report's figures: lines sent, and the damage line's count (-1: none).

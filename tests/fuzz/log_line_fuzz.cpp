@@ -17,6 +17,7 @@
 
 #include "fuzz_captured_output.h"
 #include "fuzz_check.h"
+#include "fuzz_lines.h"
 #include "fuzz_temp_file.h"
 #include "line_sender.h"
 #include "syslog_datagram.h"
@@ -62,21 +63,6 @@ std::string expected_datagram(const std::string& line)
         return "<15>" + line;
     return "<" + std::to_string(priority_of(line.substr(word_start, word_end - word_start))) + ">" +
            line.substr(0, word_start) + line.substr(word_end + 1);
-}
-
-// The lines as a line reader sees them: a final line without newline counts.
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t newline = text.find('\n', start);
-        if (newline == std::string::npos)
-            newline = text.size();
-        lines.push_back(text.substr(start, newline - start));
-        start = newline + 1;
-    }
-    return lines;
 }
 
 void check_file(const std::string& input)
