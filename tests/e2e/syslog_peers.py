@@ -106,6 +106,10 @@ class TcpServer:
     def __init__(self, read_at_most, host="127.0.0.1", port=SYSLOG_PORT):
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        # A fixed small receive buffer (the accepted socket inherits it) stops
+        # the kernel from growing it to tens of MB, which could take in a
+        # whole run: the sender must block once this server stops reading.
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
         self._listener.bind((host, port))
         self._listener.listen(1)
         self._limit = read_at_most

@@ -89,7 +89,8 @@ class TcpBreakTest(FaultCase):
         with Rsyslog("tcp") as second:
             out, _ = proc.communicate(timeout=120)
             last = "user|info|Jan  1 00:00:00|h|t:| line %d" % (count - 1)
-            self.assertTrue(wait_until(lambda: second.lines()[-1:] == [last], timeout=60, step=0.5))
+            self.assertTrue(wait_until(lambda: second.lines()[-1:] == [last], timeout=60, step=0.5),
+                            out.decode())
             received = second.lines()
         lost_with = ("Connection to 127.0.0.1 port 514 lost: %s\n" % reason
                      for reason in ("Connection reset by peer", "Broken pipe"))
