@@ -8,6 +8,7 @@
 // byte up to it.
 #include "archive_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -26,6 +27,9 @@ const int GZIP_WINDOW_BITS = 15 + 16;  // the largest window, gzip wrapper only
 const unsigned char GZIP_FIRST_BYTE = 0x1f;
 // What gzip and zlib's own gz functions say of an archive that stops short.
 const char* const CUT_SHORT = "unexpected end of file";
+// What gzip says of bytes after the last member that are no member (a member
+// whose header was damaged, say); zero bytes there are padding and pass.
+const char* const TRAILING_GARBAGE = "trailing garbage ignored";
 
 // An open archive, its inflate stream, the current block of decompressed bytes
 // and a line that runs over the end of a block; released on every path.
@@ -73,12 +77,28 @@ bool read_input(archive_lines& archive)
     return true;
 }
 
+// Reads to the end of the archive after its last member: only zero bytes
+// (padding, which gunzip too ignores without a word) leave no damage.
+void check_the_rest(archive_lines& archive)
+{
+    do {
+        const Bytef* rest = archive.stream.next_in;
+        if (std::any_of(rest, rest + archive.stream.avail_in, [](Bytef byte) { return byte != 0; })) {
+            archive.damage = TRAILING_GARBAGE;
+            return;
+        }
+        archive.stream.avail_in = 0;
+    } while (read_input(archive));
+}
+
 // Starts the next member; false when what follows a member is not one
-// (nothing, or padding that gunzip too ignores).
+// (nothing, padding, or damage, which is noted).
 bool start_member(archive_lines& archive)
 {
-    if (archive.member_seen && archive.stream.next_in[0] != GZIP_FIRST_BYTE)
+    if (archive.member_seen && archive.stream.next_in[0] != GZIP_FIRST_BYTE) {
+        check_the_rest(archive);
         return false;
+    }
     const int result = archive.stream_ready ? inflateReset(&archive.stream)
                                             : inflateInit2(&archive.stream, GZIP_WINDOW_BITS);
     if (result == Z_MEM_ERROR)
