@@ -69,9 +69,9 @@ int down_type(const std::string& topic, const std::string& fid)
     return is_type_number(type) ? std::atoi(type.c_str()) : -1;
 }
 
-BrokerAddress broker_address(const char* setting)
+broker_endpoint broker_address(const char* setting)
 {
-    BrokerAddress address{DEFAULT_HOST, DEFAULT_PORT};
+    broker_endpoint address{DEFAULT_HOST, DEFAULT_PORT};
     std::string text = setting ? setting : "";
     size_t colon = text.rfind(':');
     std::string host = colon == std::string::npos ? text : text.substr(0, colon);

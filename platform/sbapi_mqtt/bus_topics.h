@@ -19,10 +19,10 @@ std::string down_filter(const std::string& fid);
 // topic is not sbapi/<fid>/down/<decimal type>.
 int down_type(const std::string& topic, const std::string& fid);
 
-struct BrokerAddress {
+struct broker_endpoint {
     std::string host;
     int port;
 };
 // "host" or "host:port" (SBAPI_BROKER); null or empty gives 127.0.0.1:1883.
 // A port that is not a number from 1 to 65535 leaves 1883.
-BrokerAddress broker_address(const char* setting);
+broker_endpoint broker_address(const char* setting);

@@ -39,29 +39,29 @@ const int READS_PER_PASS = 10000;  // bounds a pass under a flood
 const milliseconds WRITE_BUDGET{200};
 const size_t MAX_PAYLOAD = 268435455;
 
-struct LibraryUse {
-    LibraryUse() { mosquitto_lib_init(); }
-    ~LibraryUse() { mosquitto_lib_cleanup(); }
-    LibraryUse(const LibraryUse&) = delete;
-    LibraryUse& operator=(const LibraryUse&) = delete;
+struct library_use {
+    library_use() { mosquitto_lib_init(); }
+    ~library_use() { mosquitto_lib_cleanup(); }
+    library_use(const library_use&) = delete;
+    library_use& operator=(const library_use&) = delete;
 };
 
-struct HandleFree {
+struct handle_free {
     void operator()(mosquitto* m) const { mosquitto_destroy(m); }
 };
-using Handle = std::unique_ptr<mosquitto, HandleFree>;
+using Handle = std::unique_ptr<mosquitto, handle_free>;
 
-struct Outgoing {
+struct outgoing_message {
     std::string topic;
     std::string payload;
 };
 
-struct Link {
-    BrokerAddress broker;     // numeric
+struct bus_link {
+    broker_endpoint broker;     // numeric
     std::string broker_text;  // host:port, for the traces
     std::string filter;
-    std::deque<Outgoing> outbox;  // not yet handed to the library
-    std::vector<Arrived> arrived;
+    std::deque<outgoing_message> outbox;  // not yet handed to the library
+    std::vector<arrived_message> arrived;
     bool connected = false;   // CONNACK accepted
     bool attempting = false;  // a connection is being made
     bool ever_attempted = false;
@@ -73,26 +73,26 @@ struct Link {
     size_t unacked = 0;  // handed to the library, PUBACK not yet seen
     Handle handle;       // last, so that it goes first
 
-    Link() = default;
+    bus_link() = default;
     // The library holds the link's address for its callbacks: it never moves.
-    Link(const Link&) = delete;
-    Link& operator=(const Link&) = delete;
+    bus_link(const bus_link&) = delete;
+    bus_link& operator=(const bus_link&) = delete;
 };
 
-struct LinkSlot {
-    std::optional<Link> link;
-    LinkSlot() = default;
-    LinkSlot(const LinkSlot&) = delete;
-    LinkSlot& operator=(const LinkSlot&) = delete;
-    ~LinkSlot();
+struct link_slot {
+    std::optional<bus_link> link;
+    link_slot() = default;
+    link_slot(const link_slot&) = delete;
+    link_slot& operator=(const link_slot&) = delete;
+    ~link_slot();
 };
 
 // Made at first use, after main has begun, so that it goes before the
 // tracer's state at exit and can still report.
-LinkSlot& slot()
+link_slot& slot()
 {
-    static LibraryUse library;
-    static LinkSlot the_slot;
+    static library_use library;
+    static link_slot the_slot;
     return the_slot;
 }
 
@@ -123,7 +123,7 @@ std::string resolve_once(const std::string& host)
     return rc == 0 ? numeric : host;
 }
 
-void schedule_retry(Link& l)
+void schedule_retry(bus_link& l)
 {
     l.connected = false;
     l.attempting = false;
@@ -133,7 +133,7 @@ void schedule_retry(Link& l)
 
 void on_connect(mosquitto* m, void* userdata, int rc)
 {
-    Link& l = *static_cast<Link*>(userdata);
+    bus_link& l = *static_cast<bus_link*>(userdata);
     if (rc != 0) {
         LINK_TRACE(3, "broker %s refused the connection: %s\n", l.broker_text.c_str(),
                    mosquitto_connack_string(rc));
@@ -154,7 +154,7 @@ void on_connect(mosquitto* m, void* userdata, int rc)
 
 void on_disconnect(mosquitto*, void* userdata, int rc)
 {
-    Link& l = *static_cast<Link*>(userdata);
+    bus_link& l = *static_cast<bus_link*>(userdata);
     if (l.closing)
         return;
     if (l.connected)
@@ -168,19 +168,19 @@ void on_disconnect(mosquitto*, void* userdata, int rc)
 
 void on_message(mosquitto*, void* userdata, const mosquitto_message* message)
 {
-    Link& l = *static_cast<Link*>(userdata);
+    bus_link& l = *static_cast<bus_link*>(userdata);
     const char* bytes = static_cast<const char*>(message->payload);
     l.arrived.push_back({message->topic, std::string(bytes, bytes + message->payloadlen)});
 }
 
 void on_publish(mosquitto*, void* userdata, int)
 {
-    Link& l = *static_cast<Link*>(userdata);
+    bus_link& l = *static_cast<bus_link*>(userdata);
     if (l.unacked > 0)
         --l.unacked;
 }
 
-Handle make_handle(Link& l)
+Handle make_handle(bus_link& l)
 {
     Handle h(mosquitto_new(nullptr, true, &l));
     if (!h)
@@ -194,7 +194,7 @@ Handle make_handle(Link& l)
     return h;
 }
 
-void start_attempt(Link& l)
+void start_attempt(bus_link& l)
 {
     mosquitto* m = l.handle.get();
     int rc = l.ever_attempted
@@ -209,7 +209,7 @@ void start_attempt(Link& l)
     l.attempt_deadline = Clock::now() + CONNECT_TIMEOUT;
 }
 
-void attempt_if_due(Link& l)
+void attempt_if_due(bus_link& l)
 {
     if (l.connected)
         return;
@@ -229,7 +229,7 @@ bool readable(int fd, int wait_ms)
     return n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-void read_available(Link& l, int wait_ms)
+void read_available(bus_link& l, int wait_ms)
 {
     mosquitto* m = l.handle.get();
     for (int i = 0; i < READS_PER_PASS; ++i) {
@@ -241,7 +241,7 @@ void read_available(Link& l, int wait_ms)
     }
 }
 
-void write_pending(Link& l)
+void write_pending(bus_link& l)
 {
     mosquitto* m = l.handle.get();
     if (mosquitto_socket(m) >= 0 && mosquitto_want_write(m))
@@ -250,7 +250,7 @@ void write_pending(Link& l)
 
 // Waits up to wait_ms for room to write; reads what arrives meanwhile (the
 // broker's acknowledgements), so that the broker never waits on us either.
-void wait_for_room(Link& l, int wait_ms)
+void wait_for_room(bus_link& l, int wait_ms)
 {
     int fd = mosquitto_socket(l.handle.get());
     if (fd < 0)
@@ -267,7 +267,7 @@ void wait_for_room(Link& l, int wait_ms)
 // Writing stops when the socket's buffer is full; a burst of large replies
 // would then leave one buffer per pass. Within the budget we wait for the
 // socket to take more instead. Messages read meanwhile keep for the next pass.
-void write_within_budget(Link& l)
+void write_within_budget(bus_link& l)
 {
     mosquitto* m = l.handle.get();
     Clock::time_point until = Clock::now() + WRITE_BUDGET;
@@ -290,10 +290,10 @@ bool refused(int rc)
            rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
 }
 
-void flush_outbox(Link& l)
+void flush_outbox(bus_link& l)
 {
     while (l.connected && !l.outbox.empty()) {
-        const Outgoing& out = l.outbox.front();
+        const outgoing_message& out = l.outbox.front();
         int rc = mosquitto_publish(l.handle.get(), nullptr, out.topic.c_str(),
                                    static_cast<int>(out.payload.size()), out.payload.data(), QOS, false);
         if (refused(rc))
@@ -309,20 +309,20 @@ void flush_outbox(Link& l)
     }
 }
 
-Link* current()
+bus_link* current()
 {
-    LinkSlot& s = slot();
+    link_slot& s = slot();
     return s.link && s.link->handle ? &*s.link : nullptr;
 }
 
-bool settled(Link& l)
+bool settled(bus_link& l)
 {
     mosquitto* m = l.handle.get();
     return l.outbox.empty() && l.unacked == 0 && !(mosquitto_socket(m) >= 0 && mosquitto_want_write(m));
 }
 
 // At close: the withdrawal sent just before exit should still reach the broker.
-void drain(Link& l)
+void drain(bus_link& l)
 {
     Clock::time_point until = Clock::now() + CLOSE_GRACE;
     while (!settled(l) && Clock::now() < until) {
@@ -338,7 +338,7 @@ void drain(Link& l)
         LINK_TRACE(3, "closing with %zu messages not delivered to broker %s\n", l.outbox.size() + l.unacked,
                    l.broker_text.c_str());
 }
-void close_link(LinkSlot& s)
+void close_link(link_slot& s)
 {
     if (!s.link)
         return;
@@ -351,17 +351,17 @@ void close_link(LinkSlot& s)
     s.link.reset();
 }
 
-LinkSlot::~LinkSlot()
+link_slot::~link_slot()
 {
     close_link(*this);
 }
 }  // namespace
 
-void link_open(const BrokerAddress& broker, const std::string& filter)
+void link_open(const broker_endpoint& broker, const std::string& filter)
 {
     link_close();
-    Link& l = slot().link.emplace();
-    l.broker = BrokerAddress{resolve_once(broker.host), broker.port};
+    bus_link& l = slot().link.emplace();
+    l.broker = broker_endpoint{resolve_once(broker.host), broker.port};
     l.broker_text = l.broker.host + ":" + std::to_string(l.broker.port);
     l.filter = filter;
     l.handle = make_handle(l);
@@ -374,7 +374,7 @@ void link_open(const BrokerAddress& broker, const std::string& filter)
 
 bool link_send(const std::string& topic, const std::string& payload)
 {
-    Link* l = current();
+    bus_link* l = current();
     if (!l || payload.size() > MAX_PAYLOAD)
         return false;
     if (l->outbox.size() >= OUTBOX_LIMIT) {
@@ -387,10 +387,10 @@ bool link_send(const std::string& topic, const std::string& payload)
     return true;
 }
 
-std::vector<Arrived> link_receive()
+std::vector<arrived_message> link_receive()
 {
-    std::vector<Arrived> arrived;
-    Link* l = current();
+    std::vector<arrived_message> arrived;
+    bus_link* l = current();
     if (!l)
         return arrived;
     attempt_if_due(*l);
@@ -403,7 +403,7 @@ std::vector<Arrived> link_receive()
 
 void link_finish_pass()
 {
-    Link* l = current();
+    bus_link* l = current();
     if (!l)
         return;
     flush_outbox(*l);

@@ -15,19 +15,19 @@
 // Messages waiting for the broker beyond this many: the oldest is dropped.
 const size_t OUTBOX_LIMIT = 10000;
 
-struct Arrived {
+struct arrived_message {
     std::string topic;
     std::string payload;
 };
 
 // Starts connecting to broker; filter is subscribed at every connection.
-void link_open(const BrokerAddress& broker, const std::string& filter);
+void link_open(const broker_endpoint& broker, const std::string& filter);
 // Queues one QoS 1 publish and sends what the connection allows at once;
 // false only when it cannot even be queued.
 bool link_send(const std::string& topic, const std::string& payload);
 // First half of a pass: connects when due, reads everything that has arrived
 // and sends the backlog; returns the messages that arrived, oldest first.
-std::vector<Arrived> link_receive();
+std::vector<arrived_message> link_receive();
 // Second half of a pass: writes what was queued since (replies sent by the
 // handlers), waiting up to 200 ms for the socket to take it all, and keeps
 // the connection alive.

@@ -111,7 +111,7 @@ sbapi_RetVal set_handler(int type, sbapi_Callback handler)
     return 0;
 }
 
-void deliver(const Arrived& message)
+void deliver(const arrived_message& message)
 {
     int type = down_type(message.topic, bus_fid);
     auto handler = handlers.find(type);
@@ -138,7 +138,7 @@ sbapi_RetVal sbapi_setCallback_2000(sbapi_Callback handler)
 // Whatever has arrived by now, not one message per call; waits for nothing.
 sbapi_RetVal sbapi_doWork()
 {
-    for (const Arrived& message : link_receive())
+    for (const arrived_message& message : link_receive())
         deliver(message);
     link_finish_pass();  // replies leave in the pass that read their requests
     return 0;

@@ -54,7 +54,7 @@ bool accepts(int port)
 }
 }  // namespace
 
-TestBroker::TestBroker()
+test_broker::test_broker()
 {
     char pattern[] = "/tmp/bus-test-XXXXXX";
     dir_ = mkdtemp(pattern);
@@ -62,7 +62,7 @@ TestBroker::TestBroker()
     std::ofstream(dir_ + "/mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n" << broker_settings();
 }
 
-TestBroker::~TestBroker()
+test_broker::~test_broker()
 {
     stop();
     std::remove((dir_ + "/mosquitto.conf").c_str());
@@ -70,7 +70,7 @@ TestBroker::~TestBroker()
     rmdir(dir_.c_str());
 }
 
-bool TestBroker::start()
+bool test_broker::start()
 {
     pid_ = fork();
     if (pid_ == 0) {
@@ -89,7 +89,7 @@ bool TestBroker::start()
     return false;
 }
 
-void TestBroker::stop()
+void test_broker::stop()
 {
     if (pid_ <= 0)
         return;
@@ -98,12 +98,12 @@ void TestBroker::stop()
     pid_ = -1;
 }
 
-std::string TestBroker::address() const
+std::string test_broker::address() const
 {
     return "127.0.0.1:" + std::to_string(port_);
 }
 
-Peer::Peer(const TestBroker& broker)
+bus_peer::bus_peer(const test_broker& broker)
 {
     mosquitto_lib_init();
     handle_ = mosquitto_new(nullptr, true, this);
@@ -117,45 +117,45 @@ Peer::Peer(const TestBroker& broker)
     mosquitto_loop_start(handle_);
 }
 
-Peer::~Peer()
+bus_peer::~bus_peer()
 {
     mosquitto_disconnect(handle_);
     mosquitto_loop_stop(handle_, true);
     mosquitto_destroy(handle_);
 }
 
-void Peer::on_connect(mosquitto* m, void*, int rc)
+void bus_peer::on_connect(mosquitto* m, void*, int rc)
 {
     if (rc == 0)
         mosquitto_subscribe(m, nullptr, "sbapi/#", 1);
 }
 
-void Peer::on_subscribe(mosquitto*, void* self, int, int, const int*)
+void bus_peer::on_subscribe(mosquitto*, void* self, int, int, const int*)
 {
-    auto* peer = static_cast<Peer*>(self);
+    auto* peer = static_cast<bus_peer*>(self);
     std::lock_guard<std::mutex> lock(peer->mutex_);
     ++peer->subscriptions_;
     peer->changed_.notify_all();
 }
 
-void Peer::on_message(mosquitto*, void* self, const mosquitto_message* message)
+void bus_peer::on_message(mosquitto*, void* self, const mosquitto_message* message)
 {
-    auto* peer = static_cast<Peer*>(self);
+    auto* peer = static_cast<bus_peer*>(self);
     const char* bytes = static_cast<const char*>(message->payload);
     std::lock_guard<std::mutex> lock(peer->mutex_);
     peer->received_.emplace_back(message->topic, std::string(bytes, bytes + message->payloadlen));
     peer->changed_.notify_all();
 }
 
-void Peer::on_publish(mosquitto*, void* self, int mid)
+void bus_peer::on_publish(mosquitto*, void* self, int mid)
 {
-    auto* peer = static_cast<Peer*>(self);
+    auto* peer = static_cast<bus_peer*>(self);
     std::lock_guard<std::mutex> lock(peer->mutex_);
     peer->acked_.push_back(mid);
     peer->changed_.notify_all();
 }
 
-bool Peer::wait_subscribed(std::chrono::seconds timeout)
+bool bus_peer::wait_subscribed(std::chrono::seconds timeout)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     bool ok = changed_.wait_for(lock, timeout, [this] { return subscriptions_ > subscriptions_seen_; });
@@ -163,7 +163,7 @@ bool Peer::wait_subscribed(std::chrono::seconds timeout)
     return ok;
 }
 
-bool Peer::publish(const std::string& topic, const std::string& payload)
+bool bus_peer::publish(const std::string& topic, const std::string& payload)
 {
     int mid = 0;
     int rc = mosquitto_publish(handle_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
@@ -176,13 +176,13 @@ bool Peer::publish(const std::string& topic, const std::string& payload)
     });
 }
 
-std::vector<Received> Peer::received()
+std::vector<Received> bus_peer::received()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
 }
 
-bool Peer::wait_for(const std::function<bool(const std::vector<Received>&)>& done, std::chrono::seconds timeout)
+bool bus_peer::wait_for(const std::function<bool(const std::vector<Received>&)>& done, std::chrono::seconds timeout)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return done(received_); });

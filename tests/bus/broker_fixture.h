@@ -17,12 +17,12 @@
 struct mosquitto;
 struct mosquitto_message;
 
-class TestBroker {
+class test_broker {
 public:
-    TestBroker();  // picks the port and writes the configuration; not started
-    ~TestBroker();
-    TestBroker(const TestBroker&) = delete;
-    TestBroker& operator=(const TestBroker&) = delete;
+    test_broker();  // picks the port and writes the configuration; not started
+    ~test_broker();
+    test_broker(const test_broker&) = delete;
+    test_broker& operator=(const test_broker&) = delete;
 
     bool start();  // false when it does not accept connections within 10 s
     void stop();   // SIGTERM, and waits for it to end
@@ -32,17 +32,17 @@ private:
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;
-    friend class Peer;
+    friend class bus_peer;
 };
 
 using Received = std::pair<std::string, std::string>;  // topic, payload
 
-class Peer {
+class bus_peer {
 public:
-    explicit Peer(const TestBroker& broker);  // subscribes to sbapi/# at every connection
-    ~Peer();
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
+    explicit bus_peer(const test_broker& broker);  // subscribes to sbapi/# at every connection
+    ~bus_peer();
+    bus_peer(const bus_peer&) = delete;
+    bus_peer& operator=(const bus_peer&) = delete;
 
     // True once a subscription made after the last call is in force.
     bool wait_subscribed(std::chrono::seconds timeout = std::chrono::seconds(15));

@@ -47,7 +47,7 @@ std::vector<std::string> payloads_on(const std::vector<Received>& received, cons
     return payloads;
 }
 
-class BusTest : public ::testing::Test {
+class bus_fixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -56,7 +56,7 @@ protected:
         sbapi_mqtt_reset();
         ASSERT_TRUE(broker_.start());
         setenv("SBAPI_BROKER", broker_.address().c_str(), 1);
-        peer_ = std::make_unique<Peer>(broker_);
+        peer_ = std::make_unique<bus_peer>(broker_);
         ASSERT_TRUE(peer_->wait_subscribed());
     }
 
@@ -92,11 +92,11 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
-    TestBroker broker_;
-    std::unique_ptr<Peer> peer_;
+    test_broker broker_;
+    std::unique_ptr<bus_peer> peer_;
 };
 
-TEST_F(BusTest, odd_fid_is_percent_encoded_in_both_directions)
+TEST_F(bus_fixture, odd_fid_is_percent_encoded_in_both_directions)
 {
     const std::string body = R"({"fid":"a/b+c#d%e\u0000f g","cstate":1})";
     const std::string level = "a%2Fb%2Bc%23d%25e%00f g";
@@ -110,7 +110,7 @@ TEST_F(BusTest, odd_fid_is_percent_encoded_in_both_directions)
     EXPECT_EQ(handled_1500[0], R"({"valid":true})");
 }
 
-TEST_F(BusTest, fid_bytes_outside_utf8_read_as_latin1_raw_or_escaped)
+TEST_F(bus_fixture, fid_bytes_outside_utf8_read_as_latin1_raw_or_escaped)
 {
     // e9 't' e9 as raw bytes, and as devsim escapes them: both name the FID "\u00e9t\u00e9".
     const std::string topic = "sbapi/%C3%A9t%C3%A9/up/1500";
@@ -124,7 +124,7 @@ TEST_F(BusTest, fid_bytes_outside_utf8_read_as_latin1_raw_or_escaped)
     }
 }
 
-TEST_F(BusTest, one_pass_delivers_every_message_that_has_arrived_in_order)
+TEST_F(bus_fixture, one_pass_delivers_every_message_that_has_arrived_in_order)
 {
     ASSERT_TRUE(announce());
     sbapi_setCallback_2000(record_2000);
@@ -139,7 +139,7 @@ TEST_F(BusTest, one_pass_delivers_every_message_that_has_arrived_in_order)
     EXPECT_EQ(handled_2000, expected);
 }
 
-TEST_F(BusTest, a_reply_sent_from_a_handler_leaves_in_the_same_pass)
+TEST_F(bus_fixture, a_reply_sent_from_a_handler_leaves_in_the_same_pass)
 {
     ASSERT_TRUE(announce());
     sbapi_setCallback_2000(reply_2000);
@@ -150,7 +150,7 @@ TEST_F(BusTest, a_reply_sent_from_a_handler_leaves_in_the_same_pass)
     }));
 }
 
-TEST_F(BusTest, a_message_without_a_handler_is_dropped_with_a_trace)
+TEST_F(bus_fixture, a_message_without_a_handler_is_dropped_with_a_trace)
 {
     ASSERT_TRUE(announce());
     sbapi_setCallback_2000(record_2000);
@@ -168,7 +168,7 @@ TEST_F(BusTest, a_message_without_a_handler_is_dropped_with_a_trace)
             << trace;
 }
 
-TEST_F(BusTest, a_first_message_without_fid_is_not_sent)
+TEST_F(bus_fixture, a_first_message_without_fid_is_not_sent)
 {
     testing::internal::CaptureStderr();
     EXPECT_NE(sbapi_sendMessage_2("{}"), 0);
@@ -182,7 +182,7 @@ TEST_F(BusTest, a_first_message_without_fid_is_not_sent)
     EXPECT_EQ(count_on("sbapi/dev/up/2"), 0u);
 }
 
-TEST_F(BusTest, while_the_broker_is_away_the_queue_keeps_the_newest_in_order)
+TEST_F(bus_fixture, while_the_broker_is_away_the_queue_keeps_the_newest_in_order)
 {
     broker_.stop();
     testing::internal::CaptureStderr();
@@ -204,7 +204,7 @@ TEST_F(BusTest, while_the_broker_is_away_the_queue_keeps_the_newest_in_order)
         ASSERT_EQ(got[i], numbered(static_cast<int>(i) + 1)) << "at " << i;
 }
 
-TEST_F(BusTest, after_a_broker_restart_messages_follow_in_order_and_handlers_get_messages_again)
+TEST_F(bus_fixture, after_a_broker_restart_messages_follow_in_order_and_handlers_get_messages_again)
 {
     std::vector<std::string> expected;
     for (int n = 1; n <= 5; ++n) {

@@ -6,14 +6,14 @@
 #include "bus_topics.h"
 
 namespace {
-struct LevelCase {
+struct level_case {
     std::string fid;
     std::string level;
 };
 
 TEST(BusTopics, topic_level_encodes_what_mqtt_reserves)
 {
-    const LevelCase cases[] = {
+    const level_case cases[] = {
         {"DEVFID", "DEVFID"},
         {"a/b", "a%2Fb"},
         {"+#", "%2B%23"},
@@ -38,14 +38,14 @@ TEST(BusTopics, device_topics_carry_the_encoded_fid)
     EXPECT_EQ(down_filter("#"), "sbapi/%23/down/+");
 }
 
-struct TypeCase {
+struct type_case {
     std::string topic;
     int type;
 };
 
 TEST(BusTopics, down_type_reads_only_the_device_s_own_decimal_types)
 {
-    const TypeCase cases[] = {
+    const type_case cases[] = {
         {"sbapi/a%2Fb/down/1500", 1500},
         {"sbapi/a%2Fb/down/2000", 2000},
         {"sbapi/a%2Fb/down/0", 0},
@@ -62,7 +62,7 @@ TEST(BusTopics, down_type_reads_only_the_device_s_own_decimal_types)
         EXPECT_EQ(down_type(c.topic, "a/b"), c.type) << c.topic;
 }
 
-struct AddressCase {
+struct address_case {
     const char* setting;
     std::string host;
     int port;
@@ -70,7 +70,7 @@ struct AddressCase {
 
 TEST(BusTopics, broker_address_reads_host_and_port_with_defaults)
 {
-    const AddressCase cases[] = {
+    const address_case cases[] = {
         {nullptr, "127.0.0.1", 1883},
         {"", "127.0.0.1", 1883},
         {"broker.local", "broker.local", 1883},
@@ -83,7 +83,7 @@ TEST(BusTopics, broker_address_reads_host_and_port_with_defaults)
         {"host:65535", "host", 65535},
     };
     for (const auto& c : cases) {
-        BrokerAddress a = broker_address(c.setting);
+        broker_endpoint a = broker_address(c.setting);
         EXPECT_EQ(a.host, c.host) << (c.setting ? c.setting : "(null)");
         EXPECT_EQ(a.port, c.port) << (c.setting ? c.setting : "(null)");
     }

@@ -20,7 +20,7 @@ void fake_pause()
 }
 }  // namespace
 
-void Devsim::SetUp()
+void devsim_fixture::SetUp()
 {
     recording::reset();
     fake_ms = 1000000;
@@ -33,9 +33,9 @@ void Devsim::SetUp()
     tt.stop_signal = 0;
 }
 
-void DevsimWithMount::SetUp()
+void devsim_mount_fixture::SetUp()
 {
-    Devsim::SetUp();
+    devsim_fixture::SetUp();
     std::string why;
     if (!enter_private_settings_mount(why))
         GTEST_SKIP() << "needs a private mount namespace (root): " << why;

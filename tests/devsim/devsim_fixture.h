@@ -9,14 +9,14 @@
 
 #include "test_texts.h"
 
-class Devsim : public ::testing::Test {
+class devsim_fixture : public ::testing::Test {
 protected:
     void SetUp() override;
 };
 
 // The same, in a mount namespace of this test process's own with an empty
 // /mnt/vexa/set; the test is skipped where that is not allowed (not root).
-class DevsimWithMount : public Devsim {
+class devsim_mount_fixture : public devsim_fixture {
 protected:
     void SetUp() override;
 };

@@ -41,7 +41,7 @@ std::string formatted(double v)
 }
 }  // namespace
 
-TEST_F(Devsim, announcement_and_withdrawal_bodies)
+TEST_F(devsim_fixture, announcement_and_withdrawal_bodies)
 {
     send_msgtype_1500(true);
     send_msgtype_1500(false);
@@ -52,7 +52,7 @@ TEST_F(Devsim, announcement_and_withdrawal_bodies)
               "{\"fid\":\"DEVFID\",\"gw_fid\":\"CTRLFID\",\"cstate\":0,\"gw_v\":\"0.00\",\"fw_v\":\"0.09\"}");
 }
 
-TEST_F(Devsim, name_report_body)
+TEST_F(devsim_fixture, name_report_body)
 {
     send_msgtype_1501("devsim");
     send_msgtype_1501("pump 7");
@@ -61,7 +61,7 @@ TEST_F(Devsim, name_report_body)
                                         "{\"fid\":\"DEVFID\",\"name\":\"pump 7\",\"data\":[]}"}));
 }
 
-TEST_F(Devsim, builtin_status_message)
+TEST_F(devsim_fixture, builtin_status_message)
 {
     send_msgtype_2();
     ASSERT_EQ(recording::bodies(2).size(), 1u);
@@ -69,7 +69,7 @@ TEST_F(Devsim, builtin_status_message)
     EXPECT_TRUE(parses_as_json(MSG2_BUILTIN));
 }
 
-TEST_F(Devsim, time_stamp_is_cut_at_63_characters)
+TEST_F(devsim_fixture, time_stamp_is_cut_at_63_characters)
 {
     recording::time_stamp = std::string(70, '7');
     EXPECT_EQ(current_time_stamp(), std::string(63, '7'));
@@ -92,7 +92,7 @@ TEST(measurement_value, draws_map_onto_1_4_to_2)
         EXPECT_EQ(formatted(measurement_value(c.draw)), c.text) << "draw " << c.draw;
 }
 
-TEST_F(Devsim, builtin_measurement_message_carries_the_drawn_value)
+TEST_F(devsim_fixture, builtin_measurement_message_carries_the_drawn_value)
 {
     send_msgtype_3();  // seeds the generator from the clock; we reseed below
     srandom(1);
@@ -105,7 +105,7 @@ TEST_F(Devsim, builtin_measurement_message_carries_the_drawn_value)
     EXPECT_NE(sent[2], sent[1]);  // the next draw
 }
 
-TEST_F(Devsim, inserted_values_are_escaped)
+TEST_F(devsim_fixture, inserted_values_are_escaped)
 {
     tt.device_fid = "a\"b\\c";
     tt.controller_fid = "ctrl\n1";
@@ -140,35 +140,35 @@ TEST(json_escape, bytes_outside_valid_utf8_become_latin1_characters)
     }
 }
 
-TEST_F(DevsimWithMount, status_template_lines_are_joined)
+TEST_F(devsim_mount_fixture, status_template_lines_are_joined)
 {
     write_file("/mnt/vexa/set/test_msg2", "\"errors\":[],\n\"reminders\":[]\n");
     send_msgtype_2();
     EXPECT_EQ(recording::bodies(2)[0], "{\"fid\":\"DEVFID\",\"time_stamp\":\"TIMESTAMP\",\"errors\":[],\"reminders\":[]}");
 }
 
-TEST_F(DevsimWithMount, template_keeps_carriage_returns_and_a_last_line_without_newline)
+TEST_F(devsim_mount_fixture, template_keeps_carriage_returns_and_a_last_line_without_newline)
 {
     write_file("/mnt/vexa/set/test_msg2", "\"a\":1,\r\n\"b\":2");
     send_msgtype_2();
     EXPECT_EQ(recording::bodies(2)[0], "{\"fid\":\"DEVFID\",\"time_stamp\":\"TIMESTAMP\",\"a\":1,\r\"b\":2}");
 }
 
-TEST_F(DevsimWithMount, empty_template_is_sent_as_it_is)
+TEST_F(devsim_mount_fixture, empty_template_is_sent_as_it_is)
 {
     write_file("/mnt/vexa/set/test_msg2", "");
     send_msgtype_2();
     EXPECT_EQ(recording::bodies(2)[0], "{\"fid\":\"DEVFID\",\"time_stamp\":\"TIMESTAMP\",}");
 }
 
-TEST_F(DevsimWithMount, measurement_template_has_no_hold_of_its_own)
+TEST_F(devsim_mount_fixture, measurement_template_has_no_hold_of_its_own)
 {
     write_file("/mnt/vexa/set/test_msg3", "\"data\":[\n{\"v\":1}\n]\n");
     send_msgtype_3();
     EXPECT_EQ(recording::bodies(3)[0], "{\"fid\":\"DEVFID\",\"time\":\"TIMESTAMP\",\"data\":[{\"v\":1}]}");
 }
 
-TEST_F(DevsimWithMount, templates_are_read_anew_for_every_send)
+TEST_F(devsim_mount_fixture, templates_are_read_anew_for_every_send)
 {
     send_msgtype_2();
     write_file("/mnt/vexa/set/test_msg2", "\"errors\":[]");
@@ -184,7 +184,7 @@ TEST_F(DevsimWithMount, templates_are_read_anew_for_every_send)
                                         MSG2_BUILTIN}));
 }
 
-TEST_F(DevsimWithMount, measurement_template_still_advances_the_generator)
+TEST_F(devsim_mount_fixture, measurement_template_still_advances_the_generator)
 {
     send_msgtype_3();  // seeds
     srandom(1);

@@ -10,7 +10,7 @@ namespace {
 const char* const NAME_REPORT = "{\"fid\":\"DEVFID\",\"name\":\"devsim\",\"data\":[]}";
 }
 
-TEST_F(Devsim, acceptance_reports_the_name)
+TEST_F(devsim_fixture, acceptance_reports_the_name)
 {
     for (const char* verdict : {"{\"valid\":true}", "{\"valid\":1}", "{\"valid\":-7,\"other\":\"x\"}",
                                 "{\"valid\":1.0}", "{\"valid\":1e0}", "{\"valid\":2.5}"}) {
@@ -29,7 +29,7 @@ TEST_F(Devsim, acceptance_reports_the_name)
     }
 }
 
-TEST_F(Devsim, refusal_stops_without_sending)
+TEST_F(devsim_fixture, refusal_stops_without_sending)
 {
     // 0.5 reads as 0, as C's conversion gives it to the int.
     for (const char* verdict : {"{\"valid\":false}", "{\"valid\":0}", "{}", "{\"valid\":\"yes\"}", "not json", "",
@@ -48,7 +48,7 @@ TEST_F(Devsim, refusal_stops_without_sending)
     }
 }
 
-TEST_F(Devsim, second_acceptance_reports_the_name_again)
+TEST_F(devsim_fixture, second_acceptance_reports_the_name_again)
 {
     tt.device_name = "pump";
     tt.device_state = DEVICE_STATE_REGISTERING;
@@ -59,14 +59,14 @@ TEST_F(Devsim, second_acceptance_reports_the_name_again)
     EXPECT_EQ(recording::bodies(1501), (std::vector<std::string>{report, report}));
 }
 
-TEST_F(Devsim, refusal_after_acceptance_stops)
+TEST_F(devsim_fixture, refusal_after_acceptance_stops)
 {
     callback_msgtype_1500("{\"valid\":true}");
     callback_msgtype_1500("{\"valid\":false}");
     EXPECT_EQ(tt.device_state, DEVICE_STATE_STOPPING);
 }
 
-TEST_F(Devsim, acceptance_does_not_undo_a_stop_signal)
+TEST_F(devsim_fixture, acceptance_does_not_undo_a_stop_signal)
 {
     tt.device_state = DEVICE_STATE_REGISTERING;
     handle_signal(15);

@@ -39,7 +39,7 @@ std::vector<int> sent_types()
 }
 }  // namespace
 
-TEST_F(Devsim, no_arguments_prints_the_usage)
+TEST_F(devsim_fixture, no_arguments_prints_the_usage)
 {
     testing::internal::CaptureStdout();
     EXPECT_EQ(run_devsim({}), 1);
@@ -52,7 +52,7 @@ TEST_F(Devsim, no_arguments_prints_the_usage)
     EXPECT_TRUE(recording::sent.empty());
 }
 
-TEST_F(Devsim, version_does_nothing_else)
+TEST_F(devsim_fixture, version_does_nothing_else)
 {
     for (auto args : {std::vector<std::string>{"-v"}, std::vector<std::string>{"-v", "x", "5"}}) {
         testing::internal::CaptureStdout();
@@ -64,7 +64,7 @@ TEST_F(Devsim, version_does_nothing_else)
     EXPECT_FALSE(recording::has_handler(1500));
 }
 
-TEST_F(Devsim, interval_argument_reads_like_stream_extraction)
+TEST_F(devsim_fixture, interval_argument_reads_like_stream_extraction)
 {
     struct Case {
         const char* argument;
@@ -80,7 +80,7 @@ TEST_F(Devsim, interval_argument_reads_like_stream_extraction)
     }
 }
 
-TEST_F(DevsimWithMount, accepted_run_sends_everything_in_order)
+TEST_F(devsim_mount_fixture, accepted_run_sends_everything_in_order)
 {
     write_file("/mnt/vexa/set/pidev_fid", "old content that is longer\n");
     recording::on_do_work = [] {
@@ -115,7 +115,7 @@ TEST_F(DevsimWithMount, accepted_run_sends_everything_in_order)
     EXPECT_EQ(recording::traces[2].message, "stopped \"-v\" with fid \"F1\" (signal 15)\n");
 }
 
-TEST_F(Devsim, refused_run_withdraws_and_exits_with_zero)
+TEST_F(devsim_fixture, refused_run_withdraws_and_exits_with_zero)
 {
     recording::on_do_work = [] { recording::deliver(1500, "{\"valid\":false}"); };
     EXPECT_EQ(run_devsim({"F1"}), 0);
@@ -126,7 +126,7 @@ TEST_F(Devsim, refused_run_withdraws_and_exits_with_zero)
     EXPECT_EQ(recording::traces[2].message, "stopped \"devsim\" with fid \"F1\" (signal 0)\n");
 }
 
-TEST_F(Devsim, signal_before_the_verdict_sends_no_periodic_message)
+TEST_F(devsim_fixture, signal_before_the_verdict_sends_no_periodic_message)
 {
     recording::on_do_work = [] {
         raise(SIGINT);
@@ -137,7 +137,7 @@ TEST_F(Devsim, signal_before_the_verdict_sends_no_periodic_message)
     EXPECT_EQ(recording::traces.back().message, "stopped \"dev\" with fid \"F1\" (signal 3)\n");
 }
 
-TEST_F(Devsim, exception_in_a_pass_withdraws_and_exits_with_1)
+TEST_F(devsim_fixture, exception_in_a_pass_withdraws_and_exits_with_1)
 {
     recording::on_do_work = [] {
         if (recording::do_work_calls == 1)
@@ -156,7 +156,7 @@ TEST_F(Devsim, exception_in_a_pass_withdraws_and_exits_with_1)
     EXPECT_EQ(recording::traces[3].message, "stopped \"devsim\" with fid \"F1\" (signal 0)\n");
 }
 
-TEST_F(Devsim, interval_paces_the_periodic_messages)
+TEST_F(devsim_fixture, interval_paces_the_periodic_messages)
 {
     // Passes end at 1000.8, 1001.6, 1002.4, 1003.2 and 1004.0 s on the loop
     // clock; accepted in the first. A negative interval sends on every pass

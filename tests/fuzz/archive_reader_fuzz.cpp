@@ -109,7 +109,7 @@ void check(const damage_plan& plan, const std::string& content)
     if (flipped)
         archive_bytes[plan.flip_at % archive_bytes.size()] ^= static_cast<char>(plan.flip_with | 1);
 
-    TempFile file(archive_bytes);
+    temp_file file(archive_bytes);
     const std::string plain = file.path + ".plain";  // never opened by the reader
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -120,7 +120,7 @@ void check(const damage_plan& plan, const std::string& content)
     size_t sent = 0;
     long long damaged_after = -1;
     {
-        CapturedOutput output;
+        captured_output output;
         const volatile sig_atomic_t never_stopped = 0;
         syslog_destination target;
         target.address = &destination;

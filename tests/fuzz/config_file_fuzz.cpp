@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string key, value;
     split_setting(input.substr(0, newline), key, value);
     std::string noise = newline == std::string::npos ? "" : input.substr(newline + 1);
-    TempFile file(noise + "\n" + key + " = " + value + "\n");
+    temp_file file(noise + "\n" + key + " = " + value + "\n");
     ConfigFile settings(file.path);
     FUZZ_CHECK(settings.ContainsKey(key), "key \"%s\" not found", key.c_str());
     std::string found = settings[key];

@@ -6,12 +6,12 @@
 #include <iostream>
 #include <sstream>
 
-class CapturedOutput {
+class captured_output {
 public:
-    CapturedOutput() : saved(std::cout.rdbuf(text.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(saved); }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
+    captured_output() : saved(std::cout.rdbuf(text.rdbuf())) {}
+    ~captured_output() { std::cout.rdbuf(saved); }
+    captured_output(const captured_output&) = delete;
+    captured_output& operator=(const captured_output&) = delete;
 
     std::ostringstream text;
 

@@ -10,9 +10,9 @@
 
 #include "fuzz_check.h"
 
-class TempFile {
+class temp_file {
 public:
-    explicit TempFile(const std::string& content)
+    explicit temp_file(const std::string& content)
     {
         const char* dir = getenv("TMPDIR");
         path = std::string(dir && *dir ? dir : "/tmp") + "/fuzz_input.XXXXXX";
@@ -22,9 +22,9 @@ public:
                    "cannot write %s", path.c_str());
         close(fd);
     }
-    ~TempFile() { unlink(path.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
+    ~temp_file() { unlink(path.c_str()); }
+    temp_file(const temp_file&) = delete;
+    temp_file& operator=(const temp_file&) = delete;
 
     std::string path;
 };

@@ -31,23 +31,23 @@ const unsigned char FILL = 0xA5;
 const int PRESET = -777777;
 
 // count + 1 bytes for the decode, filled with FILL, between two guards.
-class GuardedText {
+class guarded_text {
 public:
-    explicit GuardedText(int count) : size(static_cast<size_t>(count) + 1), bytes(GUARD + size + GUARD, FILL)
+    explicit guarded_text(int count) : size(static_cast<size_t>(count) + 1), bytes(GUARD + size + GUARD, FILL)
     {
 #ifdef GUARDS_POISONED
         ASAN_POISON_MEMORY_REGION(bytes.data(), GUARD);
         ASAN_POISON_MEMORY_REGION(text() + size, GUARD);
 #endif
     }
-    ~GuardedText()
+    ~guarded_text()
     {
 #ifdef GUARDS_POISONED
         ASAN_UNPOISON_MEMORY_REGION(bytes.data(), bytes.size());
 #endif
     }
-    GuardedText(const GuardedText&) = delete;
-    GuardedText& operator=(const GuardedText&) = delete;
+    guarded_text(const guarded_text&) = delete;
+    guarded_text& operator=(const guarded_text&) = delete;
 
     char* text() { return reinterpret_cast<char*>(bytes.data()) + GUARD; }
     bool guards_intact()
@@ -129,7 +129,7 @@ bool expected_number(const nlohmann::json* value, int& number)
     return fits;
 }
 
-void check_text(GuardedText& buffer, const nlohmann::json* value, int count, const std::string& path)
+void check_text(guarded_text& buffer, const nlohmann::json* value, int count, const std::string& path)
 {
     FUZZ_CHECK(buffer.guards_intact(), "write outside the %d-byte text buffer, path \"%s\"", count + 1,
                path.c_str());
@@ -156,7 +156,7 @@ void decode_and_check(const std::string& message, const nlohmann::json* root, co
                       bool with_text, bool with_number, int count)
 {
     const nlohmann::json* value = root ? value_at(*root, path) : nullptr;
-    GuardedText buffer(count);
+    guarded_text buffer(count);
     int number = PRESET;
     int result = json_decodeFromMessage(message.c_str(), path.c_str(), with_text ? buffer.text() : nullptr,
                                         with_number ? &number : nullptr, count);

@@ -67,7 +67,7 @@ std::string expected_datagram(const std::string& line)
 
 void check_file(const std::string& input)
 {
-    TempFile file(input);
+    temp_file file(input);
     sockaddr_in address = destination_address();
     addrinfo destination{};
     destination.ai_family = AF_INET;
@@ -76,7 +76,7 @@ void check_file(const std::string& input)
     destination.ai_addrlen = sizeof address;
     datagrams.clear();
     stray_send = false;
-    CapturedOutput output;
+    captured_output output;
     const volatile sig_atomic_t never_stopped = 0;
     syslog_destination target;
     target.address = &destination;

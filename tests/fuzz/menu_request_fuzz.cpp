@@ -20,7 +20,7 @@ void check_reply(const std::string& request, const std::string& fid)
     sbapi_setCallback_2000(callback_msgtype_2000);
     sbapi_RetVal code = recording::deliver(2000, request);
     FUZZ_CHECK(recording::sent.size() == 1, "%zu messages sent", recording::sent.size());
-    const recording::SentMessage& reply = recording::sent[0];
+    const recording::sent_message& reply = recording::sent[0];
     FUZZ_CHECK(reply.type == 2001, "reply of type %d", reply.type);
     FUZZ_CHECK(nlohmann::json::accept(reply.body), "reply is no JSON: %s", reply.body.c_str());
     nlohmann::json parsed = nlohmann::json::parse(reply.body, nullptr, false);

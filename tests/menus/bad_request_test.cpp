@@ -57,7 +57,7 @@ std::string failure_echo(const std::string& sequence_id)
     return R"({"fid":"DEVFID","sequence_id":")" + sequence_id + R"(","success":false,"ref_id":"","data":{}})";
 }
 
-struct BadRequest {
+struct bad_request {
     const char* what;
     std::string request;
     std::string reply;
@@ -66,7 +66,7 @@ struct BadRequest {
 
 const std::string MEGABYTE_PAD = repeat("x", 1 << 20);
 
-const BadRequest BAD_REQUESTS[] = {
+const bad_request BAD_REQUESTS[] = {
     {"empty body", "", FAILURE_EMPTY, 6},
     {"malformed", R"({"sequence_id":"menu_entry","ref_id":"r")", FAILURE_EMPTY, 6},
     {"not an object", R"(["menu_entry"])", FAILURE_EMPTY, 6},
@@ -106,9 +106,9 @@ const BadRequest BAD_REQUESTS[] = {
      NO_PAGE_R, 0},
 };
 
-class BadRequestTest : public MenuTest {
+class bad_request_fixture : public menu_fixture {
 protected:
-    sbapi_RetVal answer(const BadRequest& bad)
+    sbapi_RetVal answer(const bad_request& bad)
     {
         recording::sent.clear();
         recording::traces.clear();
@@ -117,7 +117,7 @@ protected:
 };
 }  // namespace
 
-TEST_F(BadRequestTest, each_gets_one_valid_reply)
+TEST_F(bad_request_fixture, each_gets_one_valid_reply)
 {
     for (const auto& bad : BAD_REQUESTS) {
         EXPECT_EQ(answer(bad), bad.code) << bad.what;
@@ -128,7 +128,7 @@ TEST_F(BadRequestTest, each_gets_one_valid_reply)
     }
 }
 
-TEST_F(BadRequestTest, answering_leaves_nothing_allocated)
+TEST_F(bad_request_fixture, answering_leaves_nothing_allocated)
 {
     // A first round lets the recording bus's vectors reach their size.
     for (const auto& bad : BAD_REQUESTS)

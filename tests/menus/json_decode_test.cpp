@@ -14,9 +14,9 @@
 namespace {
 // A 50-byte text buffer as the device uses it (count 49), with two guard
 // bytes behind it that the decode must never touch.
-struct TextTarget {
+struct text_target {
     char bytes[52];
-    TextTarget() { memset(bytes, '#', sizeof bytes); }
+    text_target() { memset(bytes, '#', sizeof bytes); }
     int decode(const std::string& message, const char* path)
     {
         return json_decodeFromMessage(message.c_str(), path, bytes, nullptr, 49);
@@ -35,7 +35,7 @@ int decode_int(const std::string& message, const char* path, int preset)
 
 TEST(JsonDecode, text_arrives_without_quotes)
 {
-    TextTarget target;
+    text_target target;
     EXPECT_EQ(target.decode(R"({"sequence_id":"menu_entry","ref_id":"r"})", "sequence_id"), 0);
     EXPECT_EQ(target.text(), "menu_entry");
     EXPECT_EQ(target.bytes[10], '\0');
@@ -57,7 +57,7 @@ TEST(JsonDecode, text_is_cut_to_the_count_at_a_character_boundary)
         {"\"x\\u0000y\"", "x"},
     };
     for (const auto& c : cases) {
-        TextTarget target;
+        text_target target;
         target.decode("{\"k\":" + c.value + "}", "k");
         EXPECT_EQ(target.text(), c.expected) << c.value.substr(0, 60);
         EXPECT_EQ(target.bytes[c.expected.size()], '\0');
@@ -99,7 +99,7 @@ TEST(JsonDecode, unusable_values_leave_the_text)
         R"({"other":"x"})", R"({"k":5})",  R"({"k":true})", R"({"k":null})",
         R"({"k":["x"]})",   R"({"k":"x")", "\"k\"",         "{\"k\":\"\xc3\"}"};
     for (const char* message : messages) {
-        TextTarget target;
+        text_target target;
         EXPECT_NE(target.decode(message, "k"), 0) << message;
         EXPECT_EQ(target.bytes[0], '#') << message;
         EXPECT_TRUE(target.guards_intact());

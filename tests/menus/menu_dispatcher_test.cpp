@@ -18,13 +18,13 @@ const std::string SETTINGS_REPLY =
     R"("potassium_compensation_value":0.400000,"automatic_chloride_compensation":false,)"
     R"("chloride_compensation_value":0.200000,"response_time":12}})";
 
-struct Exchange {
+struct request_exchange {
     std::string request;
     std::string reply;
     sbapi_RetVal code;
 };
 
-const Exchange EXCHANGES[] = {
+const request_exchange EXCHANGES[] = {
     {R"({"sequence_id":"menu_entry","ref_id":"r1","data":{"menu_reference":{"reference":1}}})",
      MENU_OK + R"(r1","data":)" + table_page() + "}", 0},
     {R"({"sequence_id":"menu_edit","ref_id":"r1","data":{"menu_reference":{"reference":1}}})",
@@ -52,11 +52,11 @@ const Exchange EXCHANGES[] = {
     {R"({"data":{}})", R"({"fid":"DEVFID","sequence_id":"","success":false,"ref_id":"","data":{}})", 6},
 };
 
-class MenuRequest : public MenuTest {
+class menu_request_fixture : public menu_fixture {
 protected:
     void SetUp() override
     {
-        MenuTest::SetUp();
+        menu_fixture::SetUp();
         sbapi_setCallback_2000(callback_msgtype_2000);
     }
 
@@ -87,7 +87,7 @@ protected:
 };
 }  // namespace
 
-TEST_F(MenuRequest, every_kind_gets_its_reply_and_code)
+TEST_F(menu_request_fixture, every_kind_gets_its_reply_and_code)
 {
     for (const auto& exchange : EXCHANGES) {
         sbapi_RetVal code = -100;
@@ -97,7 +97,7 @@ TEST_F(MenuRequest, every_kind_gets_its_reply_and_code)
 }
 
 // A failed send outranks the handler's own code, whether it handled the request or not.
-TEST_F(MenuRequest, failed_send_is_passed_on)
+TEST_F(menu_request_fixture, failed_send_is_passed_on)
 {
     const std::string handled = R"({"sequence_id":"menu_state_ask","ref_id":"r3"})";
     const std::string unhandled = R"({"sequence_id":"Menu_Entry","ref_id":"r5"})";
@@ -114,7 +114,7 @@ TEST_F(MenuRequest, failed_send_is_passed_on)
     }
 }
 
-TEST_F(MenuRequest, menu_request_traces_its_reference)
+TEST_F(menu_request_fixture, menu_request_traces_its_reference)
 {
     answer(R"({"sequence_id":"menu_edit","data":{"menu_reference":{"reference":32769}}})");
     ASSERT_EQ(recording::traces.size(), 1u);
@@ -123,7 +123,7 @@ TEST_F(MenuRequest, menu_request_traces_its_reference)
     EXPECT_EQ(recording::traces[0].format, "data.menu_reference.reference gives %d\n");
 }
 
-TEST_F(MenuRequest, unknown_reference_traces_twice)
+TEST_F(menu_request_fixture, unknown_reference_traces_twice)
 {
     const struct {
         const char* request;
@@ -139,7 +139,7 @@ TEST_F(MenuRequest, unknown_reference_traces_twice)
     }
 }
 
-TEST_F(MenuRequest, unhandled_sequence_id_traces_once)
+TEST_F(menu_request_fixture, unhandled_sequence_id_traces_once)
 {
     const struct {
         const char* request;
@@ -156,7 +156,7 @@ TEST_F(MenuRequest, unhandled_sequence_id_traces_once)
     }
 }
 
-TEST_F(MenuRequest, other_kinds_do_not_trace)
+TEST_F(menu_request_fixture, other_kinds_do_not_trace)
 {
     answer(R"({"sequence_id":"get_all_settings"})");
     answer(R"({"sequence_id":"menu_state_ask"})");
@@ -168,9 +168,9 @@ TEST_F(MenuRequest, other_kinds_do_not_trace)
 
 // Echoed values and the FID are JSON string content: a request cannot break
 // the reply or add members to it.
-TEST_F(MenuRequest, echoed_values_are_escaped)
+TEST_F(menu_request_fixture, echoed_values_are_escaped)
 {
-    const Exchange cases[] = {
+    const request_exchange cases[] = {
         {R"({"sequence_id":"menu_state_ask","ref_id":"a\"b\\c\n\t\u0001\/"})",
          R"({"fid":"DEVFID","sequence_id":"menu_state_ask","success":true,"ref_id":"a\"b\\c\n\t\u0001/","data":{"reference":32769}})",
          0},
@@ -194,14 +194,14 @@ TEST_F(MenuRequest, echoed_values_are_escaped)
     }
 }
 
-TEST_F(MenuRequest, device_fid_is_escaped)
+TEST_F(menu_request_fixture, device_fid_is_escaped)
 {
     tt.device_fid = "DEV\"FID\\";
     EXPECT_EQ(answer(R"({"sequence_id":"set_lock_status","ref_id":"r"})"),
               R"({"fid":"DEV\"FID\\","sequence_id":"set_lock_status","success":true,"ref_id":"r"})");
 }
 
-TEST_F(MenuRequest, state_of_the_device_does_not_matter)
+TEST_F(menu_request_fixture, state_of_the_device_does_not_matter)
 {
     for (int state : {DEVICE_STATE_REGISTERING, DEVICE_STATE_ACCEPTED, DEVICE_STATE_STOPPING}) {
         tt.device_state = state;

@@ -7,12 +7,12 @@
 #include "recording_platform.h"
 
 namespace {
-struct PageResult {
+struct page_result {
     bool handled;
     std::string text;
 };
 
-PageResult page_for(int reference)
+page_result page_for(int reference)
 {
     Json page(JSON_OBJECT);
     bool handled = build_menu_data(page, reference);
@@ -20,25 +20,25 @@ PageResult page_for(int reference)
 }
 }  // namespace
 
-TEST_F(MenuTest, handled_references_give_their_page)
+TEST_F(menu_fixture, handled_references_give_their_page)
 {
     const struct {
         int reference;
         const std::string& text;
     } cases[] = {{1, table_page()}, {32769, table_page()}, {0, HOME_PAGE}, {32770, HOME_PAGE}};
     for (const auto& c : cases) {
-        PageResult result = page_for(c.reference);
+        page_result result = page_for(c.reference);
         EXPECT_TRUE(result.handled) << c.reference;
         EXPECT_EQ(result.text, c.text) << c.reference;
     }
     EXPECT_TRUE(recording::traces.empty());
 }
 
-TEST_F(MenuTest, other_references_add_nothing_and_trace)
+TEST_F(menu_fixture, other_references_add_nothing_and_trace)
 {
     for (int reference : {-3, -1, 2, 5, 32768, 32771, -32769}) {
         SetUp();
-        PageResult result = page_for(reference);
+        page_result result = page_for(reference);
         EXPECT_FALSE(result.handled) << reference;
         EXPECT_EQ(result.text, "{}") << reference;
         ASSERT_EQ(recording::traces.size(), 1u) << reference;
@@ -52,7 +52,7 @@ TEST_F(MenuTest, other_references_add_nothing_and_trace)
     }
 }
 
-TEST_F(MenuTest, pages_do_not_depend_on_earlier_ones)
+TEST_F(menu_fixture, pages_do_not_depend_on_earlier_ones)
 {
     EXPECT_EQ(page_for(1).text, page_for(1).text);
     std::string before = page_for(1).text;
@@ -61,7 +61,7 @@ TEST_F(MenuTest, pages_do_not_depend_on_earlier_ones)
     EXPECT_EQ(before, table_page());
 }
 
-TEST_F(MenuTest, pages_are_appended_to_what_the_document_holds)
+TEST_F(menu_fixture, pages_are_appended_to_what_the_document_holds)
 {
     Json page(JSON_OBJECT);
     page.add("kept", "7");

@@ -6,7 +6,7 @@
 #include "devsim_state.h"
 #include "recording_platform.h"
 
-void MenuTest::SetUp()
+void menu_fixture::SetUp()
 {
     recording::reset();
     tt.device_fid = "DEVFID";

@@ -8,7 +8,7 @@
 
 #include "test_texts.h"
 
-class MenuTest : public ::testing::Test {
+class menu_fixture : public ::testing::Test {
 protected:
     void SetUp() override;
 };

@@ -13,8 +13,8 @@
 
 namespace recording {
 
-std::vector<SentMessage> sent;
-std::vector<TraceRecord> traces;
+std::vector<sent_message> sent;
+std::vector<trace_record> traces;
 std::string controller_fid = "CTRLFID";
 std::string time_stamp = "TIMESTAMP";
 sbapi_RetVal send_result_2001 = 0;

@@ -13,12 +13,12 @@
 
 namespace recording {
 
-struct SentMessage {
+struct sent_message {
     int type;
     std::string body;
 };
 
-struct TraceRecord {
+struct trace_record {
     std::string source_file;
     int source_line;
     std::string function;
@@ -27,8 +27,8 @@ struct TraceRecord {
     std::string message;  // the format with its values in place
 };
 
-extern std::vector<SentMessage> sent;
-extern std::vector<TraceRecord> traces;
+extern std::vector<sent_message> sent;
+extern std::vector<trace_record> traces;
 extern std::string controller_fid;   // what GetControllerFID returns
 extern std::string time_stamp;       // what GetCurrentTime writes
 extern sbapi_RetVal send_result_2001;
