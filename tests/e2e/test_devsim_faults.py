@@ -120,18 +120,18 @@ class StopSignals(unittest.TestCase):
         self.assertIn(up_types(got)[2:-1], ([], [2, 3]))  # the pass under way may still send its pair
         self.assertEqual(self.device.devsim_traces(), [START_TRACE, ACCEPT_TRACE, STOP_TRACE % 15])
 
-    def test_two_signals_in_a_row_report_the_second(self):
-        # Stopped, the device gets both at once when it goes on, and their
-        # handlers run in the order sent: the kernel delivers the lower number
-        # (SIGINT) first, and SIGQUIT's handler interrupts it at once, so
-        # SIGINT's is the one that finishes last.
+    def test_two_signals_in_a_row_stop_the_device_once(self):
+        # Stopped, the device gets both at once when it goes on. Which handler
+        # finishes last is the kernel's (and a sanitizer's signal wrapper's)
+        # affair: the trace names one of the two, and the device withdraws once.
         self.device.signal(signal.SIGSTOP)
         self.device.signal(signal.SIGQUIT)
         self.device.signal(signal.SIGINT)
         self.device.signal(signal.SIGCONT)
         got = self.wait_for_withdrawal()
         self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
-        self.assertEqual(self.device.devsim_traces(), [START_TRACE, STOP_TRACE % 2])
+        self.assertIn(self.device.devsim_traces(),
+                      [[START_TRACE, STOP_TRACE % number] for number in (2, 3)])
 
 
 if __name__ == "__main__":
