@@ -10,9 +10,8 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-if [ "${CTRLTOOLS_SANDBOX:-}" != inside ]; then
-    exec "$root/tests/e2e/sandbox.sh" /bin/sh "$0" "$@"
-fi
+. "$here/common.sh"
+enter_sandbox "$0" "$@"
 build=$(cd "${1:?usage: archive.sh BUILD_DIR [LINES]}" && pwd)
 lines=${2:-1000000}
 logfwd=$build/logfwd/logfwd
@@ -23,13 +22,7 @@ trap 'umount "$work/ro" 2>/dev/null || true; rm -rf "$work"' EXIT
 cc -O2 -o "$work/udp_counter" "$here/udp_counter.c"
 echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
 mkdir "$work/rw" "$work/ro"
-awk -v n="$lines" 'BEGIN {
-    split("user.info user.warn user.err user.debug user.notice", level, " ")
-    for (i = 0; i < n; i++)
-        printf "Jan %2d %02d:%02d:%02d ctrl-%d %s app[%d]: request %d served in %d ms\n",
-               i % 28 + 1, i / 3600 % 24, i / 60 % 60, i % 60, i % 7, level[i % 5 + 1],
-               1000 + i % 50, i, i % 997
-}' | gzip > "$work/rw/messages.1.gz"
+log_lines "$lines" | gzip > "$work/rw/messages.1.gz"
 : > "$work/rw/messages"
 cp "$work/rw/messages.1.gz" "$work/rw/messages" "$work/ro/"
 mount --bind "$work/ro" "$work/ro"

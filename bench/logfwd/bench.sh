@@ -21,9 +21,8 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-if [ "${CTRLTOOLS_SANDBOX:-}" != inside ]; then
-    exec "$root/tests/e2e/sandbox.sh" /bin/sh "$0" "$@"
-fi
+. "$here/common.sh"
+enter_sandbox "$0" "$@"
 build=$(cd "${1:?usage: bench.sh BUILD_DIR [LINES...]}" && pwd)
 shift
 [ $# -gt 0 ] || set -- 100000 1000000
@@ -39,15 +38,9 @@ mkdir "$work/certs"
 /usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import certificates
 certificates.make_certificates(sys.argv[2])' "$root/tests/e2e" "$work/certs"
 
-# make_log N: N lines in the layout logfwd expects, levels and hosts varied.
+# make_log N: the log file of N lines.
 make_log() {
-    awk -v n="$1" 'BEGIN {
-        split("user.info user.warn user.err user.debug user.notice", level, " ")
-        for (i = 0; i < n; i++)
-            printf "Jan %2d %02d:%02d:%02d ctrl-%d %s app[%d]: request %d served in %d ms\n",
-                   i % 28 + 1, i / 3600 % 24, i / 60 % 60, i % 60, i % 7, level[i % 5 + 1],
-                   1000 + i % 50, i, i % 997
-    }' > "$work/log.$1"
+    log_lines "$1" > "$work/log.$1"
 }
 
 # one_run NAME LINES COMMAND...: prints "seconds peak_kib cpu_seconds arrived" of one run.
