@@ -291,6 +291,10 @@ class UntouchedArchiveTest(FaultCase):
             ("truncated", cut, None, [], cut_lines, "unexpected end of file"),
             ("flipped byte", flipped, None, [], lines, "incorrect data check"),
             ("name taken", whole, None, [], lines, None),
+            # After the last member: zero padding passes, anything else is damage.
+            ("zero padding", self.gzip(lines[:3]) + bytes(512), self.read_only, [], lines[:3], None),
+            ("trailing garbage", self.gzip(lines[:3]) + b"XYZ not a member", self.read_only, [],
+             lines[:3], "trailing garbage ignored"),
         ]
         # Slow mode pauses after an archive read this way too: a minute passes in a
         # second under libFaketime, which cannot reach a program run by the emulator.
