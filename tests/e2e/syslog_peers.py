@@ -141,7 +141,7 @@ class TcpServer:
 
 RSYSLOG_CONF = """\
 global(workDirectory="{work}"{tls_files})
-module(load="im{module}"{driver})
+{main_queue}module(load="im{module}"{driver})
 input(type="im{module}"{address} port="{port}")
 template(name="fields" type="string"
          string="%syslogfacility-text%|%syslogseverity-text%|%timereported:::date-rfc3164%|%hostname%|%syslogtag%|%msg%\\n")
@@ -197,8 +197,13 @@ class Rsyslog:
             driver = RSYSLOG_TLS_DRIVER.format(auth=tls.get("auth", "anon"))
             listening = lambda: _tcp_port_listening(port)
         with open(conf, "w") as out:
-            out.write(RSYSLOG_CONF.format(work=work, tls_files=tls_files, module=module,
-                                          driver=driver, address=address, port=port))
+            # A stream peer's queue holds a whole test run: rsyslog drops what it
+            # cannot queue within 2 s, which a loaded machine can reach with the
+            # default 100,000 messages, and the tests count every line.
+            main_queue = 'main_queue(queue.size="1000000")\n' if protocol != "udp" else ""
+            out.write(RSYSLOG_CONF.format(work=work, tls_files=tls_files, main_queue=main_queue,
+                                          module=module, driver=driver, address=address,
+                                          port=port))
         self._output = os.path.join(work, "received.log")
         self._process = subprocess.Popen(
             ["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "rsyslogd.pid")],
