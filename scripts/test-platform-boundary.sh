@@ -28,4 +28,4 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG
     -DWARNINGS_AS_ERRORS=ON -DPLATFORM_STANDINS=OFF -DCMAKE_LIBRARY_PATH="$stubs" \
     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
 cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
+ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-$((jobs * 4))}"

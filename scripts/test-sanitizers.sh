@@ -27,7 +27,7 @@ export UBSAN_OPTIONS="$common"
 export LSAN_OPTIONS="exitcode=86"
 
 status=0
-ctest --test-dir "$build" --output-on-failure -j2 --repeat until-pass:2 || status=$?
+ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-8}" --repeat until-pass:2 || status=$?
 
 # Errors (ASan, LSan, UBSan's "runtime error") fail the run; warnings, such as
 # an allocation refused on purpose by a test, are only shown.

@@ -7,10 +7,13 @@
 # sanitizer and fuzz scripts when they are there.
 # Unlike a plain "set -e" script it goes on after a failed stage, so that one
 # run shows every failure; it ends with a table of stages, results and times.
-# Needs root: the end-to-end tests use private namespaces. JOBS=2 by default.
+# Needs root: the end-to-end tests use private namespaces. JOBS=2 compile
+# jobs by default; TEST_JOBS (4 times JOBS) tests side by side, since most
+# end-to-end tests spend their time waiting on real peers and clocks.
 set -u
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
+export TEST_JOBS=${TEST_JOBS:-$((jobs * 4))}
 logs=build/logs
 summary=""
 failed=0
@@ -46,7 +49,7 @@ configure_and_build() {
 # the end-to-end tests run real servers on a shared 2-core machine, and the
 # output of the first failure stays in the log to be looked at.
 run_tests() {
-    { ctest --test-dir "$2" --output-on-failure -j "$jobs" --repeat until-pass:2; echo $? >"$logs/$1.status"; } 2>&1 |
+    { ctest --test-dir "$2" --output-on-failure -j "$TEST_JOBS" --repeat until-pass:2; echo $? >"$logs/$1.status"; } 2>&1 |
         tee "$logs/$1.log"
     return "$(cat "$logs/$1.status")"
 }
