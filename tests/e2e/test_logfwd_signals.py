@@ -24,8 +24,10 @@ from test_logfwd import LogfwdCase, sent_line
 
 LOGFWD_SYSTEM_SHELL = os.environ.get("LOGFWD_SYSTEM_SHELL", "")
 # About 11 MB decompressed: gunzip takes some 0.1 s, gzip 0.4 s on the
-# development machine, long enough for a signal to land inside them.
-BIG_LINES = 20000
+# development machine, long enough for a signal to land inside them. Long
+# lines keep the sending short (0.4 s at the default rate) but still far
+# longer than a poll of the files.
+BIG_LINES = 4000
 
 
 @functools.lru_cache(maxsize=None)
@@ -33,7 +35,7 @@ def big_archive():
     """The large archive's content and its gzip bytes, made once for the module."""
     rand = random.Random(7)
     content = b"".join(b"Mar 1 00:00:01 h user.info big: %06d %s\n"
-                       % (n, rand.randbytes(250).hex().encode()) for n in range(BIG_LINES))
+                       % (n, rand.randbytes(1375).hex().encode()) for n in range(BIG_LINES))
     return content, subprocess.run(["gzip", "-c"], input=content, capture_output=True,
                                    check=True).stdout
 
@@ -86,6 +88,7 @@ class ArchivePassCase(LogfwdCase):
                (phase == "send" and seen_send) or \
                (phase == "gzip" and seen_send and has_archive and has_plain):
                 return
+            time.sleep(0.001)
         self.fail("archive 2 never reached the %s phase" % phase)
 
 
