@@ -19,23 +19,40 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 targets=$(cd tests/fuzz/corpus && ls)
 cmake --build "$build" --target $(for t in $targets; do printf 'fuzz_%s ' "$t"; done)
 
-failed=""
-for target in $targets; do
+# fuzz_target TARGET: one target's run; its output goes to its log.
+fuzz_target() {
     # New inputs go to the build's own corpus; the seeds in the repository stay as they are.
-    work="$build/corpus/$target"
-    findings="$build/findings/$target"
-    log="$build/fuzz-$target.log"
+    work="$build/corpus/$1"
+    findings="$build/findings/$1"
     mkdir -p "$work" "$findings"
-    echo "fuzzing $target for ${seconds}s"
-    if "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$findings/" "$work" "tests/fuzz/corpus/$target" \
-        >"$log" 2>&1; then
-        grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || tail -n 3 "$log"
-    else
-        echo "FINDING in $target (log $log):"
-        grep -E -A 30 'ERROR|oracle failed|Test unit written' "$log" | head -n 60
-        failed="$failed $target"
-    fi
+    "$build/tests/fuzz/fuzz_$1" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$findings/" "$work" "tests/fuzz/corpus/$1" \
+        >"$build/fuzz-$1.log" 2>&1
+}
+
+# JOBS targets at a time (one core each), then each one's result in turn.
+jobs=${JOBS:-2}
+failed=""
+set -- $targets
+while [ $# -gt 0 ]; do
+    running=""  # TARGET:PID of this round
+    while [ $# -gt 0 ] && [ "$(echo $running | wc -w)" -lt "$jobs" ]; do
+        echo "fuzzing $1 for ${seconds}s"
+        fuzz_target "$1" &
+        running="$running $1:$!"
+        shift
+    done
+    for entry in $running; do
+        target=${entry%:*}
+        log="$build/fuzz-$target.log"
+        if wait "${entry#*:}"; then
+            echo "$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || tail -n 3 "$log")"
+        else
+            echo "FINDING in $target (log $log):"
+            grep -E -A 30 'ERROR|oracle failed|Test unit written' "$log" | head -n 60
+            failed="$failed $target"
+        fi
+    done
 done
 if [ -n "$failed" ]; then
     echo "fuzz targets with findings:$failed" >&2
