@@ -255,7 +255,7 @@ class ArchiveTest(LogfwdCase):
         result = run("faketime", "-f", "+0 x60", LOGFWD, self.log, "all", "slow")
         elapsed = time.monotonic() - started
         self.assertEqual((result.stdout.decode(), result.returncode),
-                         (stdout + sent_line(self.log, 1), 0))
+                         (stdout + sent_line(self.log, 1), 0), result.stderr.decode())
         # three minutes of the program's time, one second each in real time
         self.assertGreater(elapsed, 2.5)
         self.assert_archives_as_before()
