@@ -13,6 +13,7 @@ seconds=${1:-60}
 build=${FUZZ_BUILD:-build/fuzz}
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DBUILD_FUZZERS=ON -DWARNINGS_AS_ERRORS=ON
 # One target per seed corpus folder.

@@ -10,7 +10,7 @@ SUDO=""
 
 PACKAGES="
   build-essential cmake ninja-build pkg-config git file
-  googletest libbenchmark-dev
+  googletest libgtest-dev libbenchmark-dev
   libmosquitto-dev nlohmann-json3-dev libinih-dev zlib1g-dev
   mosquitto mosquitto-clients python3 python3-paho-mqtt
   rsyslog rsyslog-openssl openssl libssl-dev gzip util-linux bsdutils iproute2 procps faketime time

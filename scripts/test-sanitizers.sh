@@ -12,9 +12,12 @@ scripts/install-deps.sh
 
 build=build/asan
 # The benchmarks are left out: nothing runs them here.
+# -O1 and line tables (-g1), as the sanitizers' own documentation suggests:
+# reports keep their file and line, and the build takes half the time of -O2 -g.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
     -DENABLE_SANITIZERS=ON -DWARNINGS_AS_ERRORS=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
-cmake --build "$build"
+cmake --build "$build" -j "${JOBS:-2}"
 
 reports="$PWD/$build/sanitizer-reports"
 rm -rf "$reports"

