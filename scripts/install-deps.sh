@@ -10,14 +10,14 @@ SUDO=""
 
 PACKAGES="
   build-essential cmake ninja-build pkg-config git file
-  googletest libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev
   libmosquitto-dev nlohmann-json3-dev libinih-dev zlib1g-dev
   mosquitto mosquitto-clients python3 python3-paho-mqtt
   rsyslog rsyslog-openssl openssl libssl-dev gzip util-linux bsdutils iproute2 procps faketime time
   clang libclang-rt-14-dev llvm valgrind dpkg-dev
   groff-base man-db mandoc lintian
   g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf zlib1g-dev:armhf
-  libssl-dev:armhf
+  libssl-dev:armhf libgtest-dev:armhf
 "
 
 need_update=""

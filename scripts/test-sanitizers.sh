@@ -30,7 +30,9 @@ export UBSAN_OPTIONS="$common"
 export LSAN_OPTIONS="exitcode=86"
 
 status=0
-ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-8}" --repeat until-pass:2 || status=$?
+# All but the package test: packing instrumented programs checks nothing the
+# x86-64 and armhf stages do not.
+ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-8}" --repeat until-pass:2 -LE package || status=$?
 
 # Errors (ASan, LSan, UBSan's "runtime error") fail the run; warnings, such as
 # an allocation refused on purpose by a test, are only shown.
