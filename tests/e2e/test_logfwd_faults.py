@@ -220,19 +220,19 @@ class ExceptionTest(ArchiveFaultCase):
     def test_an_exception_while_sending_compresses_the_archive_again(self):
         self.base = "messages"
         log = self.make_log_and_archives(self.dir, self.base)
-        # A single 96 MiB line cannot be read under a 64 MiB address-space limit.
+        # A single 48 MiB line cannot be read under a 32 MiB address-space limit.
         huge = os.path.join(self.dir, "messages.3.gz")
         with open(huge, "wb") as out:
             gzip = subprocess.Popen(["gzip", "-c"], stdin=subprocess.PIPE, stdout=out)
-            for _ in range(96):
+            for _ in range(48):
                 gzip.stdin.write(b"x" * (1 << 20))
             gzip.stdin.close()
             self.assertEqual(gzip.wait(), 0)
 
-        stdout, status = self.logfwd(log, "all", **memory_limit(64))
+        stdout, status = self.logfwd(log, "all", **memory_limit(32))
         self.assertEqual((stdout, status),
                          ("ERROR: Unexpected exception - std::bad_alloc\n", 255))
-        self.assertEqual(archive_content(huge), b"x" * (96 << 20))
+        self.assertEqual(archive_content(huge), b"x" * (48 << 20))
         self.assertFalse(os.path.exists(log + ".3"))
         self.assert_archives_restored_with(huge)
         self.assertEqual(self.sink.settle(), [])
