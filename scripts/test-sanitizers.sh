@@ -12,10 +12,10 @@ scripts/install-deps.sh
 
 build=build/asan
 # The benchmarks are left out: nothing runs them here.
-# -O1 and line tables (-g1), as the sanitizers' own documentation suggests:
-# reports keep their file and line, and the build takes half the time of -O2 -g.
+# Unoptimized, with line tables (-g1): reports keep their file and line, no
+# check is optimized away, and the build takes a third of the time of -O2 -g.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O0 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O0 -g1 -DNDEBUG" \
     -DENABLE_SANITIZERS=ON -DWARNINGS_AS_ERRORS=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
 cmake --build "$build" -j "${JOBS:-2}"
 
