@@ -77,9 +77,14 @@ same "changelog" "$version $maintainer" \
     "$(dpkg-parsechangelog -l "$changelog" -S Version 2>&1) $(dpkg-parsechangelog -l "$changelog" -S Maintainer 2>&1)"
 
 # dpkg -S names the package that holds each linked library on this machine.
+needed() { readelf -d "$root/usr/bin/$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+# One dpkg -S for all the libraries: each call reads the whole database.
+owners=$(dpkg -S $(for program in devsim logfwd; do needed "$program"; done | sort -u | sed 's|^|*/|') \
+    2>/dev/null | grep "^[^ ]*:$arch: " || true)
 for program in devsim logfwd; do
-    for soname in $(readelf -d "$root/usr/bin/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        owner=$(dpkg -S "*/$soname" 2>/dev/null | grep "^[^ ]*:$arch: " | head -n1 | sed 's/:.*//')
+    for soname in $(needed "$program"); do
+        owner=$(printf '%s\n' "$owners" | awk -v end="/$soname" \
+            'substr($NF, length($NF) - length(end) + 1) == end { sub(/:.*/, ""); print; exit }')
         [ -n "$owner" ] && declared "$owner" || fail "$program: no package holds $soname"
     done
 done
