@@ -2,8 +2,9 @@
 """list_tests.py FILE...: prints the id (module.Class.test_name) of every test
 method in the given unittest files, one a line, without importing them.
 
-The build runs it when it configures, so that each test is its own ctest
-test: ctest can then run them side by side, each in its own sandbox.
+The build runs it when it configures, and makes ctest tests of them (one a
+class, one a long method), which ctest runs side by side, each in its own
+sandbox.
 A class's tests include those it inherits from classes of the same file.
 """
 import ast
