@@ -24,7 +24,7 @@
 #define LINK_TRACE(level, ...) logTracePrint("sbapi_mqtt", __LINE__, __func__, level, __VA_ARGS__)
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using steady = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 const int QOS = 1;
@@ -49,7 +49,7 @@ struct library_use {
 struct handle_free {
     void operator()(mosquitto* m) const { mosquitto_destroy(m); }
 };
-using Handle = std::unique_ptr<mosquitto, handle_free>;
+using mosquitto_handle = std::unique_ptr<mosquitto, handle_free>;
 
 struct outgoing_message {
     std::string topic;
@@ -66,12 +66,12 @@ struct bus_link {
     bool attempting = false;  // a connection is being made
     bool ever_attempted = false;
     bool closing = false;  // our own disconnect: nothing to report or retry
-    Clock::time_point attempt_due{};
-    Clock::time_point attempt_deadline{};
+    steady::time_point attempt_due{};
+    steady::time_point attempt_deadline{};
     milliseconds retry_delay{0};
     int failed_attempts = 0;
     size_t unacked = 0;  // handed to the library, PUBACK not yet seen
-    Handle handle;       // last, so that it goes first
+    mosquitto_handle handle;  // last, so that it goes first
 
     bus_link() = default;
     // The library holds the link's address for its callbacks: it never moves.
@@ -127,7 +127,7 @@ void schedule_retry(bus_link& l)
 {
     l.connected = false;
     l.attempting = false;
-    l.attempt_due = Clock::now() + l.retry_delay;
+    l.attempt_due = steady::now() + l.retry_delay;
     l.retry_delay = l.retry_delay.count() == 0 ? FIRST_RETRY : std::min(l.retry_delay * 2, LONGEST_RETRY);
 }
 
@@ -180,9 +180,9 @@ void on_publish(mosquitto*, void* userdata, int)
         --l.unacked;
 }
 
-Handle make_handle(bus_link& l)
+mosquitto_handle make_handle(bus_link& l)
 {
-    Handle h(mosquitto_new(nullptr, true, &l));
+    mosquitto_handle h(mosquitto_new(nullptr, true, &l));
     if (!h)
         return h;
     mosquitto_int_option(h.get(), MOSQ_OPT_TCP_NODELAY, 1);
@@ -206,16 +206,16 @@ void start_attempt(bus_link& l)
         return;
     }
     l.attempting = true;
-    l.attempt_deadline = Clock::now() + CONNECT_TIMEOUT;
+    l.attempt_deadline = steady::now() + CONNECT_TIMEOUT;
 }
 
 void attempt_if_due(bus_link& l)
 {
     if (l.connected)
         return;
-    if (l.attempting && Clock::now() >= l.attempt_deadline)
+    if (l.attempting && steady::now() >= l.attempt_deadline)
         on_disconnect(l.handle.get(), &l, MOSQ_ERR_TIMEOUT);
-    if (!l.attempting && Clock::now() >= l.attempt_due)
+    if (!l.attempting && steady::now() >= l.attempt_due)
         start_attempt(l);
 }
 
@@ -270,12 +270,12 @@ void wait_for_room(bus_link& l, int wait_ms)
 void write_within_budget(bus_link& l)
 {
     mosquitto* m = l.handle.get();
-    Clock::time_point until = Clock::now() + WRITE_BUDGET;
+    steady::time_point until = steady::now() + WRITE_BUDGET;
     for (;;) {
         write_pending(l);
         if (mosquitto_socket(m) < 0 || !mosquitto_want_write(m))
             return;
-        auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+        auto left = std::chrono::duration_cast<milliseconds>(until - steady::now()).count();
         if (left <= 0)
             return;
         wait_for_room(l, static_cast<int>(left));
@@ -324,8 +324,8 @@ bool settled(bus_link& l)
 // At close: the withdrawal sent just before exit should still reach the broker.
 void drain(bus_link& l)
 {
-    Clock::time_point until = Clock::now() + CLOSE_GRACE;
-    while (!settled(l) && Clock::now() < until) {
+    steady::time_point until = steady::now() + CLOSE_GRACE;
+    while (!settled(l) && steady::now() < until) {
         attempt_if_due(l);
         write_pending(l);
         read_available(l, 20);

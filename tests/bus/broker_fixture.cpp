@@ -22,7 +22,7 @@
 #include "test_texts.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using steady = std::chrono::steady_clock;
 
 sockaddr_in loopback(int port)
 {
@@ -80,8 +80,8 @@ bool test_broker::start()
         execl(MOSQUITTO_BROKER, "mosquitto", "-c", (dir_ + "/mosquitto.conf").c_str(), nullptr);
         _exit(127);
     }
-    auto until = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < until) {
+    auto until = steady::now() + std::chrono::seconds(10);
+    while (steady::now() < until) {
         if (accepts(port_))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -176,13 +176,13 @@ bool bus_peer::publish(const std::string& topic, const std::string& payload)
     });
 }
 
-std::vector<Received> bus_peer::received()
+std::vector<received_message> bus_peer::received()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
 }
 
-bool bus_peer::wait_for(const std::function<bool(const std::vector<Received>&)>& done, std::chrono::seconds timeout)
+bool bus_peer::wait_for(const std::function<bool(const std::vector<received_message>&)>& done, std::chrono::seconds timeout)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return done(received_); });
@@ -190,8 +190,8 @@ bool bus_peer::wait_for(const std::function<bool(const std::vector<Received>&)>&
 
 bool pump_until(const std::function<bool()>& done, std::chrono::seconds timeout)
 {
-    auto until = Clock::now() + timeout;
-    while (Clock::now() < until) {
+    auto until = steady::now() + timeout;
+    while (steady::now() < until) {
         sbapi_doWork();
         if (done())
             return true;

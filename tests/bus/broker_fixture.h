@@ -35,7 +35,7 @@ private:
     friend class bus_peer;
 };
 
-using Received = std::pair<std::string, std::string>;  // topic, payload
+using received_message = std::pair<std::string, std::string>;  // topic, payload
 
 class bus_peer {
 public:
@@ -48,8 +48,8 @@ public:
     bool wait_subscribed(std::chrono::seconds timeout = std::chrono::seconds(15));
     // Publishes with QoS 1; true once the broker has acknowledged it.
     bool publish(const std::string& topic, const std::string& payload);
-    std::vector<Received> received();
-    bool wait_for(const std::function<bool(const std::vector<Received>&)>& done,
+    std::vector<received_message> received();
+    bool wait_for(const std::function<bool(const std::vector<received_message>&)>& done,
                   std::chrono::seconds timeout = std::chrono::seconds(15));
 
 private:
@@ -61,7 +61,7 @@ private:
     mosquitto* handle_ = nullptr;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Received> received_;
+    std::vector<received_message> received_;
     int subscriptions_ = 0;
     int subscriptions_seen_ = 0;
     std::vector<int> acked_;

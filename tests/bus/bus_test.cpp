@@ -38,7 +38,7 @@ std::string numbered(int n)
     return R"({"fid":"dev","n":)" + std::to_string(n) + "}";
 }
 
-std::vector<std::string> payloads_on(const std::vector<Received>& received, const std::string& topic)
+std::vector<std::string> payloads_on(const std::vector<received_message>& received, const std::string& topic)
 {
     std::vector<std::string> payloads;
     for (const auto& [t, payload] : received)
@@ -86,7 +86,7 @@ protected:
         size_t before = peer_->received().size();
         for (const auto& [topic, payload] : messages)
             ASSERT_TRUE(peer_->publish(topic, payload));
-        ASSERT_TRUE(peer_->wait_for([&](const std::vector<Received>& got) {
+        ASSERT_TRUE(peer_->wait_for([&](const std::vector<received_message>& got) {
             return got.size() >= before + messages.size() && got.back() == messages.back();
         }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -145,7 +145,7 @@ TEST_F(bus_fixture, a_reply_sent_from_a_handler_leaves_in_the_same_pass)
     sbapi_setCallback_2000(reply_2000);
     publish_all({{"sbapi/dev/down/2000", R"({"ref_id":"r1"})"}});
     sbapi_doWork();  // and no further pass
-    EXPECT_TRUE(peer_->wait_for([](const std::vector<Received>& received) {
+    EXPECT_TRUE(peer_->wait_for([](const std::vector<received_message>& received) {
         return payloads_on(received, "sbapi/dev/up/2001") == std::vector<std::string>{R"({"ref_id":"r1"})"};
     }));
 }

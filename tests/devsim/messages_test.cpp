@@ -77,7 +77,7 @@ TEST_F(devsim_fixture, time_stamp_is_cut_at_63_characters)
 
 TEST(measurement_value, draws_map_onto_1_4_to_2)
 {
-    struct Case {
+    struct draw_case {
         long draw;
         const char* text;
     } cases[] = {

@@ -66,7 +66,7 @@ TEST_F(devsim_fixture, version_does_nothing_else)
 
 TEST_F(devsim_fixture, interval_argument_reads_like_stream_extraction)
 {
-    struct Case {
+    struct interval_case {
         const char* argument;
         int interval;
     } cases[] = {
@@ -161,7 +161,7 @@ TEST_F(devsim_fixture, interval_paces_the_periodic_messages)
     // Passes end at 1000.8, 1001.6, 1002.4, 1003.2 and 1004.0 s on the loop
     // clock; accepted in the first. A negative interval sends on every pass
     // after acceptance, 1 at 1001 and 1003 s, a long one the first pair only.
-    struct Case {
+    struct pairs_case {
         const char* interval;
         size_t pairs;
     } cases[] = {{"-1", 4}, {"1", 2}, {"1000", 1}};
