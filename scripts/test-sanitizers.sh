@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
 # test-sanitizers.sh: builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer (gcc, build/asan) and runs the whole ctest suite,
-# end-to-end tests included, so the real binaries run sanitized too.
+# UndefinedBehaviorSanitizer (gcc, build/asan) and runs the ctest suite (all but
+# the package test), end-to-end tests included, so the real binaries run
+# sanitized too. JOBS compile jobs (2), TEST_JOBS tests at a time (4 times JOBS).
 # Reports go to files, not to standard error, which the tests compare: an
 # error makes its program exit with status 86 (the test fails) and is printed
 # here after ctest, which fails this script as well.
@@ -32,7 +33,7 @@ export LSAN_OPTIONS="exitcode=86"
 status=0
 # All but the package test: packing instrumented programs checks nothing the
 # x86-64 and armhf stages do not.
-ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-8}" --repeat until-pass:2 -LE package || status=$?
+ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-$((${JOBS:-2} * 4))}" --repeat until-pass:2 -LE package || status=$?
 
 # Errors (ASan, LSan, UBSan's "runtime error") fail the run; warnings, such as
 # an allocation refused on purpose by a test, are only shown.
