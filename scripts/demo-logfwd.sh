@@ -1,7 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
-# demo-logfwd.sh BUILD_DIR: logfwd against a private rsyslogd on 127.0.0.1:514,
-# first over UDP (paced, the default), then over TCP (octet-counted frames).
+# demo-logfwd.sh BUILD_DIR: logfwd against a private rsyslogd on 127.0.0.1,
+# first over UDP (paced, the default, port 514), then over TCP (octet-counted
+# frames, port 514), then over TLS (port 6514, the server's certificate
+# verified against a throw-away CA made here with the openssl command).
 # Run through demo.sh, which gives it private namespaces (its own /etc/orvane).
 set -eu
 build=$1
@@ -9,19 +11,35 @@ work=$(mktemp -d)
 rsyslogd_pid=""
 trap '[ -z "$rsyslogd_pid" ] || { kill "$rsyslogd_pid"; wait "$rsyslogd_pid"; }; rm -rf "$work"' EXIT
 
+# A throw-away CA and a server certificate for 127.0.0.1, as a site would make them.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
+    -subj /CN=demo-ca -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=127.0.0.1 \
+    -keyout "$work/server.key" -out "$work/server.csr" 2>/dev/null
+printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > "$work/server.ext"
+openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
+    -days 1 -extfile "$work/server.ext" -out "$work/server.pem" 2>/dev/null
+
 cat > "$work/rsyslog.conf" <<CONF
-global(workDirectory="$work")
+global(workDirectory="$work" DefaultNetstreamDriverCAFile="$work/ca.pem"
+       DefaultNetstreamDriverCertFile="$work/server.pem" DefaultNetstreamDriverKeyFile="$work/server.key")
 module(load="imudp")
 input(type="imudp" address="127.0.0.1" port="514")
 module(load="imtcp")
 input(type="imtcp" address="127.0.0.1" port="514")
+input(type="imtcp" address="127.0.0.1" port="6514" name="imtcp-tls"
+      StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="anon")
 template(name="readable" type="string"
          string="%inputname% | %syslogfacility-text%.%syslogseverity-text% | %timereported:::date-rfc3164% | %hostname% | %syslogtag% |%msg%\n")
-if \$inputname == "imudp" or \$inputname == "imtcp" then { action(type="omfile" file="$work/received.log" template="readable") }
+if \$inputname == "imudp" or \$inputname == "imtcp" or \$inputname == "imtcp-tls" then { action(type="omfile" file="$work/received.log" template="readable") }
 CONF
 rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" >"$work/rsyslogd.out" 2>&1 &
 rsyslogd_pid=$!
-for _ in $(seq 50); do grep -q ' 0100007F:0202 ' /proc/net/udp && grep -q ' 0100007F:0202 ' /proc/net/tcp && break; sleep 0.1; done
+for _ in $(seq 100); do
+    grep -q ' 0100007F:0202 ' /proc/net/udp && grep -q ' 0100007F:0202 ' /proc/net/tcp &&
+        grep -q ' 0100007F:196A ' /proc/net/tcp && break
+    sleep 0.1
+done
 
 echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
 echo "== /etc/orvane/syslog_settings: $(cat /etc/orvane/syslog_settings)"
@@ -55,7 +73,25 @@ status=0
 echo "logfwd exited with status $status"
 for _ in $(seq 50); do [ "$(wc -l < "$work/received.log")" -ge 9 ] && break; sleep 0.1; done
 echo "== what rsyslogd received over TCP"
-grep '^imtcp' "$work/received.log"
+grep '^imtcp |' "$work/received.log"
+
+printf 'host = 127.0.0.1\nprotocol = tls\nca_file = %s\n' "$work/ca.pem" > /etc/orvane/syslog_settings
+echo
+echo "== /etc/orvane/syslog_settings: $(tr '\n' ' ' < /etc/orvane/syslog_settings)"
+echo "== logfwd $work/log/messages (TLS to port 6514, the server's certificate checked against ca.pem)"
+status=0
+"$build/logfwd/logfwd" "$work/log/messages" || status=$?
+echo "logfwd exited with status $status"
+for _ in $(seq 50); do [ "$(wc -l < "$work/received.log")" -ge 12 ] && break; sleep 0.1; done
+echo "== what rsyslogd received over TLS"
+grep '^imtcp-tls |' "$work/received.log"
+echo "== the same over TLS with a CA that did not sign the server's certificate"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
+    -subj /CN=other-ca -keyout "$work/other-ca.key" -out "$work/other-ca.pem" 2>/dev/null
+printf 'host = 127.0.0.1\nprotocol = tls\nca_file = %s\n' "$work/other-ca.pem" > /etc/orvane/syslog_settings
+status=0
+"$build/logfwd/logfwd" "$work/log/messages" || status=$?
+echo "logfwd exited with status $status"
 echo "== a server that is not there: port 1514"
 printf 'host = 127.0.0.1\nprotocol = tcp\nport = 1514\n' > /etc/orvane/syslog_settings
 status=0
