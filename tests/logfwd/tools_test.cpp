@@ -36,7 +36,10 @@ TEST(ConfigFile, reads_key_value_lines)
         {"CR LF lines", "host = a\r\nport = 1\r\n", true, "a"},
         {"line without =", "host\n", false, ""},
         {"other keys only", "hostname = a\nHOST = b\n", false, ""},
-        {"too long a line is dropped", "host = a\nhost = " + std::string(300, 'b') + "\n", true, "a"},
+        {"a long line read whole", "host = a\nhost =" + std::string(300, ' ') + std::string(300, 'b') + " ; c\n",
+         true, std::string(300, 'b')},
+        {"a long line's blanks", "\v\fhost" + std::string(300, ' ') + ": a;" + std::string(300, 'b') + "\n", true,
+         "a;" + std::string(300, 'b')},
     };
     const scratch_dir folder;
     for (const setting_case& c : cases) {
