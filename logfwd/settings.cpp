@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
-// logfwd's settings: the host verbatim, the transport keys checked against
-// their ranges. A value out of range ends the run before anything is sent,
-// rather than falling back to a default the file did not ask for.
+// logfwd's settings: the host, the transport keys checked against their
+// ranges. Before the settings library reads the file, logfwd checks it itself
+// (whatever that library's line limit): an over-long line or a key that nearly
+// spells one of logfwd's ends the run, rather than being silently ignored.
 #include "settings.h"
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
 #include <iostream>
+#include <numeric>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tools.h"
 
@@ -20,6 +27,99 @@ const char* const CERT_FILE_KEY = "cert_file";
 const char* const KEY_FILE_KEY = "key_file";
 const char* const SYSLOG_TLS_SERVICE = "6514";  // RFC 5425
 const long long MAX_UDP_RATE = 1000000000;
+const size_t LONGEST_LINE = 4096;  // bytes, the newline not counted
+
+// Every key logfwd knows; one that differs from these only in letter case, in
+// "-" for "_" or by two letters at most is refused as a misspelling.
+const char* const KNOWN_KEYS[] = {
+    HOST_KEY, PROTOCOL_KEY, PORT_KEY, RATE_KEY, CA_FILE_KEY, CERT_FILE_KEY, KEY_FILE_KEY,
+    "framing",  // the stream's framing: not read yet, but its misspellings are refused already
+};
+
+bool is_blank(char c)
+{
+    return isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && is_blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The key of a line as the settings reader sees it: the text before the first
+// "=" or ":", trimmed, unless a comment (";" after a blank) comes first. None
+// ("") in a blank line, a comment ("#", ";"), a section ("[") or a line
+// without "=" or ":". The line ends at a NUL byte, as a C string does.
+std::string_view key_of(std::string_view line, bool first_line)
+{
+    line = trimmed(line.substr(0, line.find('\0')));
+    if (first_line && line.substr(0, 3) == "\xEF\xBB\xBF")  // a UTF-8 byte order mark
+        line = trimmed(line.substr(3));
+    if (line.empty() || line.front() == '#' || line.front() == ';' || line.front() == '[')
+        return "";
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '=' || line[i] == ':')
+            return trimmed(line.substr(0, i));
+        if (line[i] == ';' && i > 0 && is_blank(line[i - 1]))
+            return "";
+    }
+    return "";
+}
+
+// Levenshtein distance of a and b, or 3 when it is more than 2.
+size_t edit_distance(const std::string& a, const std::string& b)
+{
+    if (a.size() > b.size() + 2 || b.size() > a.size() + 2)
+        return 3;
+    std::vector<size_t> row(b.size() + 1);
+    std::iota(row.begin(), row.end(), 0);
+    for (size_t i = 0; i < a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i + 1;
+        for (size_t j = 0; j < b.size(); ++j) {
+            const size_t substituted = diagonal + (a[i] != b[j] ? 1 : 0);
+            diagonal = row[j + 1];
+            row[j + 1] = std::min({substituted, row[j] + 1, row[j + 1] + 1});
+        }
+    }
+    return std::min<size_t>(row.back(), 3);
+}
+
+// The known key that key nearly spells (the nearest, the first on a tie), or
+// nullptr when key is a known one or near none.
+const char* misspelled_key(std::string_view key)
+{
+    std::string folded(key);
+    for (char& c : folded)
+        c = c == '-' ? '_' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const char* nearest = nullptr;
+    size_t nearest_distance = 3;
+    for (const char* known : KNOWN_KEYS) {
+        if (key == known)
+            return nullptr;
+        const size_t distance = edit_distance(folded, known);
+        if (distance < nearest_distance) {
+            nearest = known;
+            nearest_distance = distance;
+        }
+    }
+    return nearest;
+}
+
+// The refusal of one line, or "".
+std::string line_refusal(std::string_view line, long number)
+{
+    const std::string_view key = key_of(line, number == 1);
+    const char* known = key.empty() ? nullptr : misspelled_key(key);
+    if (!known)
+        return "";
+    return "Unknown key \"" + std::string(key) + "\" in " + SETTINGS_PATH + " (did you mean \"" +
+           known + "\"?)";
+}
 
 // A decimal number from min to max, digits only (the reader trims blanks).
 bool read_decimal(const std::string& text, long long min, long long max, long long& value)
@@ -75,12 +175,42 @@ bool read_transport_settings(const ConfigFile& file, syslog_settings& settings)
            read_path(file, CERT_FILE_KEY, settings.tls.cert_file) &&
            read_path(file, KEY_FILE_KEY, settings.tls.key_file);
 }
+
+// "[::1]": an IPv6 address in brackets, as URLs write it, is the address inside.
+std::string without_brackets(const std::string& host)
+{
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
 }  // namespace
+
+std::string settings_refusal(std::istream& file)
+{
+    std::vector<char> line(LONGEST_LINE + 1);
+    for (long number = 1; file.getline(line.data(), static_cast<std::streamsize>(line.size())) ||
+                          file.gcount() > 0;
+         ++number) {
+        if (file.fail() && !file.bad())  // the line filled the buffer and goes on
+            return "Line " + std::to_string(number) + " of " + SETTINGS_PATH + " is too long";
+        const size_t length = static_cast<size_t>(file.gcount()) - (file.eof() ? 0 : 1);
+        std::string refusal = line_refusal(std::string_view(line.data(), length), number);
+        if (!refusal.empty())
+            return refusal;
+    }
+    return "";
+}
 
 bool read_settings(syslog_settings& settings)
 {
     if (!FileHelper::FileExists(SETTINGS_PATH)) {
         std::cout << "Setting file " << SETTINGS_PATH << " is missing." << std::endl;
+        return false;
+    }
+    std::ifstream text(SETTINGS_PATH, std::ios::binary);
+    const std::string refusal = settings_refusal(text);
+    if (!refusal.empty()) {
+        std::cout << refusal << std::endl;
         return false;
     }
     const ConfigFile file(SETTINGS_PATH);
@@ -89,7 +219,7 @@ bool read_settings(syslog_settings& settings)
                   << std::endl;
         return false;
     }
-    settings.host = file[HOST_KEY];
+    settings.host = without_brackets(file[HOST_KEY]);
     return read_transport_settings(file, settings);
 }
 
