@@ -91,6 +91,17 @@ bool load_trust(SSL_CTX* context, const tls_settings& settings, std::string& err
     return error.empty();
 }
 
+// "key_file PATH is readable by others (chmod 600)" for a private key that its
+// group or others may read, as ssh refuses one; empty otherwise. The mode is
+// what counts, also for root, who could read it anyway.
+std::string exposed_key_reason(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || (info.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return "";
+    return "key_file " + path + " is readable by others (chmod 600)";
+}
+
 bool load_client_certificate(SSL_CTX* context, const tls_settings& settings, std::string& error)
 {
     if (settings.cert_file.empty() != settings.key_file.empty()) {
@@ -103,6 +114,8 @@ bool load_client_certificate(SSL_CTX* context, const tls_settings& settings, std
     error = load_file("cert_file", settings.cert_file, [context](const char* path) {
         return SSL_CTX_use_certificate_chain_file(context, path);
     });
+    if (error.empty())
+        error = exposed_key_reason(settings.key_file);
     if (error.empty())
         error = load_file("key_file", settings.key_file, [context](const char* path) {
             const int loaded = SSL_CTX_use_PrivateKey_file(context, path, SSL_FILETYPE_PEM);

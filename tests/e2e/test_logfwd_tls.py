@@ -4,6 +4,7 @@ port 6514, with certificates that the tests make: the fields rsyslog parsed,
 a client certificate, and every way trust can fail (its line, exit status
 255, nothing received, the archives untouched)."""
 import os
+import shutil
 import tempfile
 import time
 import unittest
@@ -84,8 +85,8 @@ class TlsDeliveryTest(TlsCase):
 
     def test_client_certificate_for_a_server_that_requires_one(self):
         rsyslog = self.rsyslog(auth="x509/certvalid")
-        self.settings(port=6514, ca_file=self.pem["ca.pem"], cert_file=self.pem["client.pem"],
-                      key_file=self.pem["client.key"])
+        self.settings(host="[::1]", port=6514, ca_file=self.pem["ca.pem"],
+                      cert_file=self.pem["client.pem"], key_file=self.pem["client.key"])
         self.assert_delivered(rsyslog)
 
 
@@ -95,6 +96,9 @@ class TlsFailureTest(TlsCase):
         missing = os.path.join(self.dir, "missing.pem")
         fifo = os.path.join(harness.scratch_dir(self), "fifo.pem")  # would block a plain open
         os.mkfifo(fifo)
+        shared_key = os.path.join(harness.scratch_dir(self), "shared.key")
+        shutil.copy(self.pem["client.key"], shared_key)
+        os.chmod(shared_key, 0o640)
         prefix = "ERROR in TLS connection to %s port 6514: "
         # (server certificate, server auth, settings, reason)
         cases = [
@@ -125,6 +129,9 @@ class TlsFailureTest(TlsCase):
              "key_file %s: No such file or directory" % missing),
             ("server", "anon", dict(ca_file=ca, cert_file=self.pem["client.pem"]),
              "cert_file without key_file"),
+            ("server", "anon", dict(ca_file=ca, cert_file=self.pem["client.pem"],
+                                    key_file=shared_key),
+             "key_file %s is readable by others (chmod 600)" % shared_key),
         ]
         archive_bytes = read_bytes(self.archive)
         by_server = {}
