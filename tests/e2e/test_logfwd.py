@@ -8,6 +8,7 @@ import shutil
 import socket
 import time
 import unittest
+from pathlib import Path
 
 import harness
 from harness import LOGFWD, run
@@ -89,6 +90,10 @@ class SettingsTest(LogfwdCase):
             ("host = 127.0.0.1 x\n", no_address),
             ("host = 127.0.0.1\nprotocol = tcp\nport = 515\n",
              "ERROR in connecting to 127.0.0.1 port 515: Connection refused\n"),
+            ("host = 127.0.0.1\nca_file = /" + "d/" * 2045 + "\n",
+             "Line 2 of /etc/orvane/syslog_settings is too long\n"),
+            ("host = 127.0.0.1\nPROTOCOL = tls\n", 'Unknown key "PROTOCOL" in '
+             '/etc/orvane/syslog_settings (did you mean "protocol"?)\n'),
         ]
         for key, value in (("protocol", "udpp"), ("protocol", "TCP"), ("port", "0"),
                            ("port", "70000"), ("port", "5x"), ("port", ""), ("rate", "-1"),
@@ -96,12 +101,17 @@ class SettingsTest(LogfwdCase):
             cases.append(("host = 127.0.0.1\nprotocol = tcp\n%s = %s\n" % (key, value),
                           'Invalid value "%s" for %s in /etc/orvane/syslog_settings\n'
                           % (value, key)))
+        archive = Path(log + ".1.gz")
+        write_archive(archive, LOG_LINES[0])
+        archive_bytes = archive.read_bytes()
         for settings, message in cases:
             if settings is None:
                 os.remove(SETTINGS_PATH)
             else:
                 write_settings(settings)
-            self.assert_run([log], message, 255)
+            self.assert_run([log, "all"], message, 255)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["messages", "messages.1.gz"])
+            self.assertEqual(archive.read_bytes(), archive_bytes)
         os.remove(SETTINGS_PATH)
         os.mkdir(SETTINGS_PATH)
         self.addCleanup(os.rmdir, SETTINGS_PATH)
@@ -141,10 +151,11 @@ class SettingsTest(LogfwdCase):
 
     def test_ipv6_host(self):
         log = self.write_log("messages", LOG_LINES[:1])
-        write_settings("host = ::1\n")
-        with UdpSink("::1") as sink6:
-            self.assert_run([log], sent_line(log, 1), 0)
-            self.assertEqual(sink6.wait_for(1), LOG_DATAGRAMS[:1])
+        for host in ("::1", "[::1]"):
+            write_settings("host = %s\n" % host)
+            with UdpSink("::1") as sink6:
+                self.assert_run([log], sent_line(log, 1), 0)
+                self.assertEqual(sink6.wait_for(1), LOG_DATAGRAMS[:1])
 
 
 class DatagramTest(LogfwdCase):
