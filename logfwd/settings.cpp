@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <numeric>
@@ -30,7 +31,7 @@ const long long MAX_UDP_RATE = 1000000000;
 const size_t LONGEST_LINE = 4096;  // bytes, the newline not counted
 
 // Every key logfwd knows; one that differs from these only in letter case, in
-// "-" for "_" or by two letters at most is refused as a misspelling.
+// "-" for "_" or by a few edits (edits_allowed) is refused as a misspelling.
 const char* const KNOWN_KEYS[] = {
     HOST_KEY, PROTOCOL_KEY, PORT_KEY, RATE_KEY, CA_FILE_KEY, CERT_FILE_KEY, KEY_FILE_KEY,
     "framing",  // the stream's framing: not read yet, but its misspellings are refused already
@@ -70,23 +71,33 @@ std::string_view key_of(std::string_view line, bool first_line)
     return "";
 }
 
-// Levenshtein distance of a and b, or 3 when it is more than 2.
+// Edits between a and b (a letter added, left out, changed, or two
+// neighbouring letters swapped), or 3 when there are more than 2.
 size_t edit_distance(const std::string& a, const std::string& b)
 {
     if (a.size() > b.size() + 2 || b.size() > a.size() + 2)
         return 3;
-    std::vector<size_t> row(b.size() + 1);
-    std::iota(row.begin(), row.end(), 0);
-    for (size_t i = 0; i < a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i + 1;
-        for (size_t j = 0; j < b.size(); ++j) {
-            const size_t substituted = diagonal + (a[i] != b[j] ? 1 : 0);
-            diagonal = row[j + 1];
-            row[j + 1] = std::min({substituted, row[j] + 1, row[j + 1] + 1});
+    // Three rows of the table: the one before the last, the last, this one.
+    std::vector<size_t> older(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
+    std::iota(last.begin(), last.end(), 0);
+    for (size_t i = 1; i <= a.size(); ++i) {
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            row[j] = std::min({last[j - 1] + (a[i - 1] != b[j - 1] ? 1 : 0), row[j - 1] + 1, last[j] + 1});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                row[j] = std::min(row[j], older[j - 2] + 1);
         }
+        std::swap(older, last);
+        std::swap(last, row);
     }
-    return std::min<size_t>(row.back(), 3);
+    return std::min<size_t>(last.back(), 3);
+}
+
+// Two edits turn half the four-letter words into host, port or rate ("name",
+// "date", "post"): short keys allow one, the others two.
+size_t edits_allowed(const char* known)
+{
+    return strlen(known) <= 4 ? 1 : 2;
 }
 
 // The known key that key nearly spells (the nearest, the first on a tie), or
@@ -102,7 +113,7 @@ const char* misspelled_key(std::string_view key)
         if (key == known)
             return nullptr;
         const size_t distance = edit_distance(folded, known);
-        if (distance < nearest_distance) {
+        if (distance <= edits_allowed(known) && distance < nearest_distance) {
             nearest = known;
             nearest_distance = distance;
         }
