@@ -2,20 +2,17 @@
 // Reading an archive without touching it: zlib's inflate decompresses it in
 // blocks into memory (concatenated members one after the other, as gunzip
 // reads them), the lines are cut out of the blocks and handed to the line
-// sender. Nothing is written, so a read-only folder, a full disk or a taken
-// name do not matter. inflate rather than gzread: gzread drops the bytes it
-// decompressed in the call that meets the damage, inflate hands over every
-// byte up to it.
+// sender. Nothing is written anywhere. inflate rather than gzread: gzread
+// drops the bytes it decompressed in the call that meets the damage, inflate
+// hands over every byte up to it.
 #include "archive_reader.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <new>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -176,31 +173,13 @@ bool read_archive_line(void* state, std::string_view& line)
     ++archive.lines;
     return true;
 }
-
-// Regular files (and what links lead to) only: no directory, no FIFO to wait for.
-int open_archive(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd == -1)
-        return -1;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 }  // namespace
 
-void send_archive_untouched(syslog_destination& destination, const std::string& archive,
-                            const std::string& plain, const volatile sig_atomic_t& stop_requested)
+void send_archive(syslog_destination& destination, int fd, const std::string& archive,
+                  const std::string& plain, const volatile sig_atomic_t& stop_requested)
 {
     archive_lines lines;
-    lines.fd = open_archive(archive);
-    if (lines.fd == -1) {
-        std::cout << "Impossible to open the file " << archive << " in Read Mode" << std::endl;
-        return;
-    }
+    lines.fd = fd;
     report_sent(plain, send_lines(line_reader{read_archive_line, &lines}, destination,
                                   stop_requested));
     if (!lines.damage.empty())

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // archive_reader.h: a gzip archive's lines sent straight from the archive,
-// through zlib, for when it cannot be decompressed in place.
+// through zlib, without a decompressed copy anywhere.
 #pragma once
 
 #include <csignal>
@@ -8,10 +8,11 @@
 
 #include "line_sender.h"
 
-// Sends the lines of the gzip archive at archive (every member of it, in
-// order) to destination, reading it in blocks and writing nothing anywhere.
-// Reports as send_log_file does for a file at plain, the decompressed path,
-// which is never opened; a damaged archive has its readable lines sent (a last
-// partial line too), then "Archive ARCHIVE is damaged after N lines: REASON".
-void send_archive_untouched(syslog_destination& destination, const std::string& archive,
-                            const std::string& plain, const volatile sig_atomic_t& stop_requested);
+// Sends the lines of the gzip archive open at fd (taken over and closed),
+// every member of it in order, to destination, reading it in blocks and
+// writing nothing anywhere. Reports as send_log_file does for a file at plain,
+// the decompressed path, which is never opened; a damaged archive has its
+// readable lines sent (a last partial line too), then "Archive ARCHIVE is
+// damaged after N lines: REASON".
+void send_archive(syslog_destination& destination, int fd, const std::string& archive,
+                  const std::string& plain, const volatile sig_atomic_t& stop_requested);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // archives.h: the rotated archives beside a log file (messages.1.gz, ...),
-// found, ordered highest number first, and sent one after the other.
+// found, ordered highest number first, and sent one after the other, the log
+// file last.
 #pragma once
 
 #include <csignal>
@@ -17,19 +18,28 @@ bool archive_number_less(const std::string& first, const std::string& second);
 // Highest number first; equal numbers in the reverse of their order in the list.
 void order_archive_files(std::vector<std::string>& archives);
 
+// The folder that path lies in, as archive paths name it: "." for a bare
+// name, "" for a name directly under "/".
+std::string folder_of(const std::string& path);
+
+// The names of folder's entries, in the order the directory gives them;
+// none when it cannot be opened.
+std::vector<std::string> folder_entries(const std::string& folder);
+
 // Directory entries beside log_path whose names contain its base name and "."
 // and also ".gz", as "DIRECTORY/NAME", ordered.
 std::vector<std::string> list_archive_files(const std::string& log_path);
 
+// True for a listed archive that is sent: its name ends in ".gz".
+bool archive_to_send(const std::string& archive);
+
 // The archive path cut before its last ".gz".
 std::string decompressed_path(const std::string& archive);
 
-// Each archive in turn, until the list ends or stop_requested becomes non-zero:
-// decompressed in place, sent, (slow: a minute's pause), compressed again; one
-// that cannot be decompressed in place (read-only folder, full disk, taken
-// name, damage) is sent straight from the archive through zlib instead. The
-// archive in hand is compressed again on every way out, exceptions included.
-// False when an archive could not be compressed again: the pass stops there,
-// the message names both paths, and no further archive is touched.
-bool forward_archives(const std::string& log_path, syslog_destination& destination,
+// The archive pass: every archive read through zlib (a minute's pause after
+// each when slow), then the log file, all from one snapshot taken before the
+// first line (archive_snapshot.h). Nothing is written, renamed or removed.
+// Stops between two lines once stop_requested is non-zero, after the report
+// of the file in hand; the files after it are left alone.
+void forward_archives(const std::string& log_path, syslog_destination& destination,
                       bool slow, const volatile sig_atomic_t& stop_requested);

@@ -25,23 +25,17 @@ struct file_closer {
 };
 using input_file = std::unique_ptr<FILE, file_closer>;
 
-// Opens as an input file stream does: a FIFO waits for its writer (outside
-// the archive pass SIGINT and SIGTERM still end the wait, by their default
-// action). Directories count as unopenable.
-input_file open_for_reading(const std::string& path)
+// Opens as an input file stream does: a FIFO waits for its writer (a stop
+// signal ends the wait: EINTR). Directories count as unopenable.
+int open_for_reading(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
-        return nullptr;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fd != -1 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
         close(fd);
-        return nullptr;
+        return -1;
     }
-    FILE* file = fdopen(fd, "r");
-    if (!file)
-        close(fd);
-    return input_file(file);
+    return fd;
 }
 
 // A file read line by line with getline into one reused buffer, freed on every path.
@@ -105,15 +99,27 @@ void report_sent(const std::string& path, const delivery_count& count)
 void send_log_file(syslog_destination& destination, const std::string& path,
                    const volatile sig_atomic_t& stop_requested)
 {
-    const input_file file = open_for_reading(path);
+    const int fd = open_for_reading(path);
+    if (fd != -1)
+        send_open_file(destination, fd, path, stop_requested);
+    else if (stop_requested == 0)
+        std::cout << "Impossible to open the file " << path << " in Read Mode" << std::endl;
+}
+
+void send_open_file(syslog_destination& destination, int fd, const std::string& path,
+                    const volatile sig_atomic_t& stop_requested)
+{
+    const input_file file(fdopen(fd, "r"));
     if (!file) {
+        close(fd);
         std::cout << "Impossible to open the file " << path << " in Read Mode" << std::endl;
         return;
     }
     file_lines lines(file.get());
     const delivery_count count = send_lines(line_reader{read_file_line, &lines}, destination,
                                             stop_requested);
-    if (lines.read_error != 0)
+    // EINTR: a stop signal cut a read short; the run ends after this report.
+    if (lines.read_error != 0 && lines.read_error != EINTR)
         std::cout << "Error while reading the file " << path << ": "
                   << strerror(lines.read_error) << std::endl;
     report_sent(path, count);

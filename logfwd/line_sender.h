@@ -30,6 +30,10 @@ void report_sent(const std::string& path, const delivery_count& count);
 // Sends every line of the file at path to destination and reports the counts
 // on standard output, once every line is in the kernel's hands. Stops early,
 // between two lines, once stop_requested is non-zero. A FIFO is waited for
-// until a writer opens it, as cat does.
+// until a writer opens it, as cat does; a stop signal ends the wait quietly.
 void send_log_file(syslog_destination& destination, const std::string& path,
                    const volatile sig_atomic_t& stop_requested);
+
+// send_log_file for the file open at fd (taken over and closed), reported as path.
+void send_open_file(syslog_destination& destination, int fd, const std::string& path,
+                    const volatile sig_atomic_t& stop_requested);

@@ -76,18 +76,6 @@ address_list resolve(const syslog_settings& settings)
     return address_list(list);
 }
 
-// The archive pass under its signal policy (stop_signals.h): a signal that
-// would end the process ends it only once the archive in hand is compressed
-// again. False when an archive could not be compressed again.
-bool run_archive_pass(const command_line& args, syslog_destination& destination)
-{
-    stop_signal_catcher catcher;
-    if (!forward_archives(args.log_path, destination, args.slow, stop_signal))
-        return false;
-    catcher.end_if_stopped();
-    return true;
-}
-
 // The UDP socket, or the TCP connection, to the first address; false
 // (reported) when it cannot be had. Nothing has been sent at this point.
 bool open_destination(const syslog_settings& settings, syslog_destination& destination)
@@ -119,6 +107,23 @@ bool open_destination(const syslog_settings& settings, syslog_destination& desti
     return destination.socket_fd != -1;
 }
 
+// Connects and sends; the connection is closed (TLS: close_notify) on return.
+int connect_and_send(const command_line& args, const syslog_settings& settings,
+                     const addrinfo* address)
+{
+    syslog_destination destination;
+    destination.address = address;
+    destination.protocol = settings.protocol;
+    const destination_closer closer{destination};
+    if (!open_destination(settings, destination))
+        return -1;
+    if (args.all)
+        forward_archives(args.log_path, destination, args.slow, stop_signal);
+    else
+        send_log_file(destination, args.log_path, stop_signal);
+    return 0;
+}
+
 int run(int argc, char** argv)
 {
     const command_line args = read_command_line(argc, argv);
@@ -130,16 +135,14 @@ int run(int argc, char** argv)
         std::cout << "ERROR in getting info for socket opening" << std::endl;
         return -1;
     }
-    syslog_destination destination;
-    destination.address = addresses.get();
-    destination.protocol = settings.protocol;
-    const destination_closer closer{destination};
-    if (!open_destination(settings, destination))
-        return -1;
-    if (args.all && !run_archive_pass(args, destination))
-        return -1;
-    send_log_file(destination, args.log_path, stop_signal);
-    return 0;
+    // From here on a stop signal ends the run between two lines, after the
+    // report of the file in hand, and once the connection is closed
+    // (stop_signals.h). Not during resolution: the resolver waits on through
+    // EINTR, and nothing has been sent yet.
+    stop_signal_catcher catcher;
+    const int status = connect_and_send(args, settings, addresses.get());
+    catcher.end_if_stopped();
+    return status;
 }
 }  // namespace
 

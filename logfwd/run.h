@@ -6,6 +6,6 @@
 // The four usage lines on standard output, then exit status 1.
 [[noreturn]] void print_usage_and_exit(const char* program_name);
 
-// The whole run; returns the exit status (-1 for every start-up failure and
-// for an archive that could not be compressed again).
+// The whole run; returns the exit status (-1 for every start-up failure).
+// A stop signal ends it by that signal.
 int logfwd_main(int argc, char** argv);

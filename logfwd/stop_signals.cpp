@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The archive pass's signal policy: catch every signal that would end the
-// process, let the pass put the archive in hand back, then end by that signal.
+// The run's signal policy: catch every signal that would end the process,
+// let the sender stop between two lines and report, then end by that signal.
 #include "stop_signals.h"
 
 #include <iostream>

@@ -1,17 +1,14 @@
 # SPDX-License-Identifier: Apache-2.0
 """logfwd end to end when things go wrong: failed sends, a TCP server that
-dies in the middle of a run, hostile file names, stop signals and exceptions
-in the middle of the archive pass, FIFOs, odd bytes, and archives that cannot
-be decompressed in place (read-only, full disk, not writable, damaged, name
-taken), which are read without touching them. After every run each archive
-must be back under its own name with the same content."""
+dies in the middle of a run, an exception in the middle of the archive pass,
+FIFOs, odd bytes, and archives wherever they lie (read-only, full disk, not
+writable, damaged, a file at the decompressed name), which are read without
+touching them. After every run each archive is as it was."""
 import hashlib
 import os
-import queue
 import resource
 import signal
 import subprocess
-import threading
 import time
 import unittest
 import zlib
@@ -114,22 +111,22 @@ class FifoTest(FaultCase):
     def test_fifo_waits_for_its_writer(self):
         fifo = self.path("fifo")
         os.mkfifo(fifo)
-        proc = start(LOGFWD, fifo)
-        # logfwd opens first and waits, as cat does; the writer comes a second later.
-        time.sleep(1)
-        self.assertIsNone(proc.poll())
+        write_archive(fifo + ".1.gz", b"archived\n")
+        proc = start(LOGFWD, fifo, "all")
+        # logfwd sends the archive, then opens the FIFO and waits, as cat does.
+        self.assertEqual(self.sink.wait_for(1), [b"<15>archived"])
         with open(fifo, "wb") as writer:
             writer.write(b"Jan 1 00:00:00 h user.warn t: one\ntwo\n")
         out, _ = proc.communicate(timeout=30)
-        self.assertEqual((out.decode(), proc.returncode), (sent_line(fifo, 2), 0))
-        self.assertEqual(self.sink.wait_for(2), [b"<12>Jan 1 00:00:00 h t: one", b"<15>two"])
-        # Without a writer, SIGINT or SIGTERM still end the wait.
+        self.assertEqual((out.decode(), proc.returncode), (sent_line(fifo + ".1", 1) + sent_line(fifo, 2), 0))
+        self.assertEqual(self.sink.wait_for(3)[1:], [b"<12>Jan 1 00:00:00 h t: one", b"<15>two"])
+        # Without a writer, SIGINT or SIGTERM end the wait, as a stop.
         for number in (signal.SIGINT, signal.SIGTERM):
             waiting = start(LOGFWD, fifo)
             time.sleep(0.5)
             waiting.send_signal(number)
             out, _ = waiting.communicate(timeout=30)
-            self.assertEqual((out, waiting.returncode), (b"", -number))
+            self.assertEqual((out, waiting.returncode), (b"Stopped by signal %d\n" % number, -number))
 
 
 class ArchiveFaultCase(FaultCase):
@@ -145,59 +142,6 @@ class ArchiveFaultCase(FaultCase):
         for path, content in self.archives.items():
             write_archive(path, content)
         return log
-
-    def assert_archives_restored(self, folder):
-        for path, content in self.archives.items():
-            self.assertEqual(archive_content(path), content, path)
-        self.assertEqual(sorted(os.path.join(folder, n) for n in os.listdir(folder)),
-                         sorted(list(self.archives) + [os.path.join(folder, self.base)]))
-
-
-class ShellCharactersTest(ArchiveFaultCase):
-    def test_names_with_shell_characters_reach_gzip_whole(self):
-        folder_name = "-d $(touch canary) `touch canary`"
-        self.base = "it's a \"log\"; touch canary\nx"
-        folder = self.path(folder_name)
-        self.make_log_and_archives(folder, self.base)
-        relative_log = os.path.join(folder_name, self.base)
-        stdout, status = self.logfwd(relative_log, "all", cwd=self.dir)
-        self.assertEqual((stdout, status), (
-            sent_line(relative_log + ".2", 1) + sent_line(relative_log + ".1", 1) +
-            sent_line(relative_log, 1), 0))
-        self.assertEqual(self.sink.wait_for(3), [
-            b"<14>Mar 1 00:00:02 h arch: 2", b"<14>Mar 1 00:00:01 h arch: 1",
-            b"<12>Mar 2 00:00:00 h log: now"])
-        self.assert_archives_restored(folder)
-        self.assertEqual(sorted(os.listdir(self.dir)), [folder_name])
-
-
-class StopSignalTest(ArchiveFaultCase):
-    def test_a_stop_signal_in_the_slow_minute_compresses_the_archive_again(self):
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            with self.subTest(signal=number.name):
-                self.base = "messages"
-                folder = self.path(number.name)
-                log = self.make_log_and_archives(folder, self.base)
-                proc = start(LOGFWD, log, "all", "slow")
-                lines = queue.Queue()
-                reader = threading.Thread(target=lambda: [lines.put(l.decode()) for l in proc.stdout],
-                                          daemon=True)
-                reader.start()
-                first = [lines.get(timeout=60) for _ in range(2)]
-                self.assertEqual(first, [sent_line(log + ".2", 1), "Sleeping 1 min...\n"])
-                # During the pause the archive in hand lies decompressed.
-                self.assertTrue(os.path.exists(log + ".2"))
-                self.assertFalse(os.path.exists(log + ".2.gz"))
-                proc.send_signal(number)
-                self.assertEqual(proc.wait(timeout=60), -number)
-                reader.join(timeout=10)
-                rest = [lines.get_nowait() for _ in range(lines.qsize())]
-                self.assertEqual(rest, ["Stopped by signal %d\n" % int(number)])
-                proc.stdout.close()
-                proc.stderr.close()
-                self.assert_archives_restored(folder)
-        # Only the first archive of each run went out; never the log file.
-        self.assertEqual(self.sink.settle(), [b"<14>Mar 1 00:00:02 h arch: 2"] * 3)
 
 
 def memory_limit(megabytes):
@@ -217,7 +161,7 @@ def memory_limit(megabytes):
 class ExceptionTest(ArchiveFaultCase):
     @unittest.skipIf(harness.EMULATOR, "an address-space limit would bind the emulator, "
                      "not the program it runs")
-    def test_an_exception_while_sending_compresses_the_archive_again(self):
+    def test_an_exception_while_sending_ends_the_run_with_255(self):
         self.base = "messages"
         log = self.make_log_and_archives(self.dir, self.base)
         # A single 48 MiB line cannot be read under a 32 MiB address-space limit.
@@ -233,7 +177,6 @@ class ExceptionTest(ArchiveFaultCase):
         self.assertEqual((stdout, status),
                          ("ERROR: Unexpected exception - std::bad_alloc\n", 255))
         self.assertEqual(archive_content(huge), b"x" * (48 << 20))
-        self.assertFalse(os.path.exists(log + ".3"))
         self.assert_archives_restored_with(huge)
         self.assertEqual(self.sink.settle(), [])
 
@@ -258,8 +201,8 @@ def untouched(path):
 
 
 class UntouchedArchiveTest(FaultCase):
-    """Archives that cannot be decompressed in place are read through zlib without
-    touching them: the same lines, the same messages, the archive byte for byte."""
+    """Archives are read through zlib without touching them, wherever they lie:
+    the lines, the messages, the archive byte for byte."""
 
     def gzip(self, lines):
         return subprocess.run(["gzip", "-c"], input=b"".join(l + b"\n" for l in lines),

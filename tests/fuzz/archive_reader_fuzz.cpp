@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// archive_reader_fuzz.cpp: send_archive_untouched on a gzip archive made
+// archive_reader_fuzz.cpp: send_archive on a gzip archive made
 // here from the input's content and then damaged as the input's header says
 // (cut short, one byte flipped, split into two members), or on the input's
 // bytes as they are. sendto is replaced at link time (--wrap) by a recorder.
@@ -9,6 +9,7 @@
 // damage is reported, the lines are exactly the content's.
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -125,7 +126,9 @@ void check(const damage_plan& plan, const std::string& content)
         syslog_destination target;
         target.address = &destination;
         target.socket_fd = FAKE_SOCKET;
-        send_archive_untouched(target, file.path, plain, never_stopped);
+        const int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        FUZZ_CHECK(fd != -1, "cannot open %s", file.path.c_str());
+        send_archive(target, fd, file.path, plain, never_stopped);
         read_report(output.text.str(), file.path, plain, sent, damaged_after);
     }
     if (raw)
