@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// The tools library stand-in as logfwd relies on it: settings files, the file
-// test, and shell commands that have finished when the call returns.
+// The tools library stand-in as logfwd relies on it: settings files and the
+// file test.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "scratch_dir.h"
 #include "tools.h"
@@ -68,15 +66,5 @@ TEST(FileHelper, finds_regular_files_only)
     EXPECT_FALSE(FileHelper::FileExists(folder.path().c_str()));
     EXPECT_FALSE(FileHelper::FileExists((folder.path() + "/missing").c_str()));
     EXPECT_FALSE(FileHelper::FileExists(nullptr));
-}
-
-TEST(Tools, runs_a_shell_command_to_its_end)
-{
-    const scratch_dir folder;
-    const std::string done = folder.path() + "/done";
-    const int status = Tools::ExecuteShellCommand(("sleep 0.2; echo ok > '" + done + "'; exit 3").c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 3);
-    EXPECT_EQ(read_whole_file(done), "ok\n");
 }
 }  // namespace

@@ -7,4 +7,3 @@ bool FileHelper::FileExists(const char*) { return false; }
 ConfigFile::ConfigFile(const std::string&) {}
 bool ConfigFile::ContainsKey(const std::string&) const { return false; }
 std::string ConfigFile::operator[](const std::string&) const { return ""; }
-int Tools::ExecuteShellCommand(const char*) { return -1; }
