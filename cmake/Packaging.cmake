@@ -84,10 +84,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CTRLTOOLS_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# logfwd runs gunzip and gzip on the archives, but gzip is not declared:
-# it is Essential in Debian (always installed), and a Depends on an essential
-# package is allowed only where a particular version is needed, which
-# logfwd does not need.
 
 # dpkg-shlibdeps names the packages of the libraries the programs link
 # (libmosquitto1, libinih1, libssl3, zlib1g, libstdc++6, libc6); without it they are named

@@ -18,7 +18,7 @@ udp_pacer make_udp_pacer(long long rate);
 
 // Counts one more line and returns the monotonic time (ns) at which it may
 // leave; now_ns or earlier means at once. A sender that fell more than one
-// burst behind (a long gunzip, the slow pause) starts a new schedule at
+// burst behind (the slow pause, a busy machine) starts a new schedule at
 // now_ns instead of catching up with a flood.
 long long pacer_next_due(udp_pacer& pacer, long long now_ns);
 

@@ -76,7 +76,7 @@ record() {
         echo "once with \`bench_menus\` built both ways (x86-64, CPU-time medians of 5, a loaded"
         echo "machine): the table menu page 27-29 µs at -Os against 21-35 µs at -O2, the home"
         echo "layout 4.8-5.3 µs against 3.5 µs, a failure reply 1.9-2.1 µs against 1.4 µs; all"
-        echo "well below 0.01 % of devsim's 800 ms pass. logfwd waits on sendto and gzip, not on"
+        echo "well below 0.01 % of devsim's 800 ms pass. logfwd waits on sendto and zlib, not on"
         echo "its own code."
         echo
     } >"$body"

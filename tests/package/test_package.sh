@@ -55,8 +55,7 @@ fi
 
 same "control fields" "ctrltools $version $arch utils $maintainer" \
     "$(dpkg-deb -f "$deb" Package Version Architecture Section Maintainer | sed 's/^[^:]*: //' | tr '\n' ' ' | sed 's/ $//')"
-# Depends names the package of every library the programs link; gzip, which
-# is essential, is not declared.
+# Depends names the package of every library the programs link.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
 declared() { printf '%s\n' "$depends" | grep -qx "$1" || fail "Depends lacks $1: $(echo $depends)"; }
 for needed in libc6 libstdc++6 libmosquitto1 libinih1 libssl3 zlib1g; do
