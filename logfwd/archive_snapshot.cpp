@@ -83,7 +83,10 @@ snapshot_file take_file(const std::string& path, bool archive, int ceiling)
         return file;
     const int fd = open_without_waiting(path);
     if (fd == -1) {
-        file.pinned = errno == EMFILE || errno == ENFILE;
+        const int error = errno;
+        file.pinned = error == EMFILE || error == ENFILE;
+        if (error == ENOENT)
+            file.identity = file_identity{};  // gone since it was listed
         return file;
     }
     file.identity = identity_of_descriptor(fd);  // what was opened is what counts
@@ -111,19 +114,22 @@ archive_snapshot take_once(const std::string& log_path)
 }
 
 // True when the folder still lists the same archives and every name still
-// leads to the file taken under it.
+// leads to the file taken under it. An archive found gone may stay gone (it
+// is reported at its turn), but not come back.
 bool still_current(const archive_snapshot& snapshot, const std::string& log_path)
 {
     const std::vector<std::string> listed = list_archive_files(log_path);
-    if (listed.size() != snapshot.archives.size())
-        return false;
-    for (size_t i = 0; i < listed.size(); ++i) {
-        const snapshot_file& archive = snapshot.archives[i];
-        if (listed[i] != archive.path ||
-            (archive_to_send(listed[i]) && !same_file(identity_of_path(listed[i]), archive.identity)))
+    size_t next = 0;
+    for (const snapshot_file& archive : snapshot.archives) {
+        const bool to_send = archive_to_send(archive.path);
+        const bool listed_next = next < listed.size() && listed[next] == archive.path;
+        if (to_send && !archive.identity.exists && !listed_next)
+            continue;
+        if (!listed_next || (to_send && !same_file(identity_of_path(archive.path), archive.identity)))
             return false;
+        ++next;
     }
-    return same_file(identity_of_path(log_path), snapshot.log.identity);
+    return next == listed.size() && same_file(identity_of_path(log_path), snapshot.log.identity);
 }
 
 // A descriptor of path when it leads to the wanted file, else -1.

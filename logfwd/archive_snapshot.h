@@ -43,7 +43,8 @@ struct archive_snapshot {
 
 // Opens the log file and every archive ending in .gz that list_archive_files
 // gives, then lists and looks again: when anything changed meanwhile (a
-// rotation), it starts over, a few times at most. The log file is opened
+// rotation), it starts over, a few times at most. An archive that vanished
+// before it could be opened stays in the snapshot as gone. The log file is opened
 // first, so that it is held even at the descriptor limit. A FIFO log file is
 // left to its turn: opening it here would wake a waiting writer for nothing.
 archive_snapshot take_archive_snapshot(const std::string& log_path);
