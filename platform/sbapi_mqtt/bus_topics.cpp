@@ -1,15 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
-// Topic names and the broker address of the bus stand-in. The FID is
+// Topic names, client id and broker address of the bus stand-in. The FID is
 // percent-encoded byte by byte rather than checked as UTF-8: printable ASCII
 // stays readable, everything else is unambiguous and always a valid level.
+// A broker address that cannot be read is refused whole rather than read in
+// part, so that the device never connects to a broker it was not given.
 #include "bus_topics.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 
 namespace {
 const char* const TOPIC_ROOT = "sbapi/";
 const char* const DEFAULT_HOST = "127.0.0.1";
 const int DEFAULT_PORT = 1883;
+const size_t CLIENT_ID_LIMIT = 23;
+const char* const LONGEST_DOWN = "/down/2000";
 
 bool keeps_as_is(unsigned char c)
 {
@@ -29,6 +35,37 @@ bool is_type_number(const std::string& text)
     for (char c : text)
         if (c < '0' || c > '9')
             return false;
+    return true;
+}
+
+bool is_ipv6_address(const std::string& text)
+{
+    in6_addr address{};
+    return inet_pton(AF_INET6, text.substr(0, text.find('%')).c_str(), &address) == 1;
+}
+
+bool read_port(const std::string& text, int& port)
+{
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), digit))
+        return false;
+    port = std::atoi(text.c_str());
+    return port >= 1 && port <= 65535;
+}
+
+// Splits "[HOST]:PORT" or "[HOST]" into host and port text; false when text
+// follows the bracket without a colon, or the bracket is not closed.
+bool split_bracketed(const std::string& text, std::string& host, std::string& port, bool& has_port)
+{
+    size_t close = text.find(']');
+    if (close == std::string::npos)
+        return false;
+    host = text.substr(1, close - 1);
+    has_port = close + 1 < text.size();
+    if (has_port && text[close + 1] != ':')
+        return false;
+    if (has_port)
+        port = text.substr(close + 2);
     return true;
 }
 }  // namespace
@@ -69,19 +106,57 @@ int down_type(const std::string& topic, const std::string& fid)
     return is_type_number(type) ? std::atoi(type.c_str()) : -1;
 }
 
-broker_endpoint broker_address(const char* setting)
+size_t longest_topic_size(const std::string& fid)
 {
-    broker_endpoint address{DEFAULT_HOST, DEFAULT_PORT};
+    return device_root(fid).size() + std::string(LONGEST_DOWN).size();
+}
+
+std::string client_id(const std::string& fid, long pid)
+{
+    const std::string head = "devsim-";
+    const std::string tail = "-" + std::to_string(pid);
+    std::string level = topic_level(fid);
+    size_t room = CLIENT_ID_LIMIT > head.size() + tail.size() ? CLIENT_ID_LIMIT - head.size() - tail.size() : 0;
+    size_t cut = std::min(room, level.size());
+    // Every '%' in a level begins an escape of three bytes.
+    for (size_t i = cut >= 2 ? cut - 2 : 0; cut < level.size() && i < cut; ++i)
+        if (level[i] == '%') {
+            cut = i;
+            break;
+        }
+    return head + level.substr(0, cut) + tail;
+}
+
+std::optional<broker_endpoint> broker_address(const char* setting, std::string& why)
+{
     std::string text = setting ? setting : "";
-    size_t colon = text.rfind(':');
-    std::string host = colon == std::string::npos ? text : text.substr(0, colon);
-    if (!host.empty())
-        address.host = host;
-    if (colon != std::string::npos) {
-        char* end = nullptr;
-        long port = std::strtol(text.c_str() + colon + 1, &end, 10);
-        if (end != text.c_str() + colon + 1 && *end == '\0' && port >= 1 && port <= 65535)
-            address.port = static_cast<int>(port);
+    std::string host = text, port;
+    bool has_port = false;
+    size_t colons = std::count(text.begin(), text.end(), ':');
+    if (!text.empty() && text[0] == '[') {
+        if (!split_bracketed(text, host, port, has_port)) {
+            why = "text after the address that is not \":PORT\"";
+            return std::nullopt;
+        }
+    } else if (colons == 1) {
+        size_t colon = text.find(':');
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        has_port = true;
+    } else if (colons > 1 && !is_ipv6_address(text)) {
+        why = "neither HOST:PORT nor an IPv6 address; an IPv6 address with a port is written [ADDRESS]:PORT";
+        return std::nullopt;
+    }
+    broker_endpoint address{host.empty() ? DEFAULT_HOST : host, DEFAULT_PORT};
+    if (has_port && !read_port(port, address.port)) {
+        why = "the port is not a number from 1 to 65535";
+        return std::nullopt;
     }
     return address;
+}
+
+std::string endpoint_text(const broker_endpoint& broker)
+{
+    bool ipv6 = broker.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + broker.host + "]" : broker.host) + ":" + std::to_string(broker.port);
 }

@@ -1,23 +1,32 @@
 // SPDX-License-Identifier: Apache-2.0
-// The bus stand-in's MQTT connection (libmosquitto, no thread). Unlike
-// mosquitto_loop(), a pass drains the socket without waiting for input, waits
-// only for a full send buffer to take a burst (200 ms at most), and we
-// reconnect ourselves; publishes reach the library only while it is
-// connected, so that what it re-sends after a reconnection stays ahead of our
-// own queue.
+// The bus stand-in's MQTT connection (libmosquitto), kept by one thread of
+// its own that makes every library call on the connection, so the library
+// stays in its single-threaded mode and writes a publish at once; the
+// device's thread meets it only at the two queues. Unlike
+// mosquitto_loop_start(), we reconnect ourselves (from 0.25 s, never inside
+// a blocking connect()), hand publishes to the library only while it is
+// connected, so that what it re-sends after a reconnection stays ahead of
+// our own queue, and look a broker's name up on a further thread that
+// nobody ever waits for.
 #include "mqtt_link.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mosquitto.h>
+#include <mutex>
 #include <netdb.h>
-#include <optional>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 #include "log_tracer.h"
 
@@ -33,10 +42,8 @@ const milliseconds FIRST_RETRY{250};
 const milliseconds LONGEST_RETRY{4000};
 const milliseconds CONNECT_TIMEOUT{10000};
 const milliseconds CLOSE_GRACE{1000};
-const int READS_PER_PASS = 10000;  // bounds a pass under a flood
-// How long the end of a pass may wait for the socket to take the rest of a
-// burst; what is left then goes in the next pass.
-const milliseconds WRITE_BUDGET{200};
+const milliseconds IDLE_ROUND{1000};  // keep-alive checks while nothing happens
+const int READS_PER_ROUND = 1000;     // then a round writes, so a flood does not hold replies back
 const size_t MAX_PAYLOAD = 268435455;
 
 struct library_use {
@@ -51,36 +58,84 @@ struct handle_free {
 };
 using mosquitto_handle = std::unique_ptr<mosquitto, handle_free>;
 
+// An eventfd that one thread posts to wake another from poll().
+struct wake_event {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    wake_event() = default;
+    ~wake_event()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    wake_event(const wake_event&) = delete;
+    wake_event& operator=(const wake_event&) = delete;
+    void post() const
+    {
+        uint64_t one = 1;
+        ssize_t n = write(fd, &one, sizeof one);
+        (void)n;  // already posted, or no eventfd: the round's time-out wakes it
+    }
+    void clear() const
+    {
+        uint64_t count;
+        ssize_t n = read(fd, &count, sizeof count);
+        (void)n;
+    }
+};
+
+// One lookup of the broker's name. The thread that makes it and the link
+// share it, and whichever lets go last frees it: nobody waits for a silent
+// name server, not even at exit.
+struct name_lookup {
+    std::string host;
+    wake_event done;
+    std::mutex mutex;
+    bool finished = false;
+    std::string address;  // numeric; empty when the lookup failed
+    std::string error;
+};
+
 struct outgoing_message {
     std::string topic;
     std::string payload;
 };
 
+enum class phase { waiting, looking_up, connecting, connected };
+
 struct bus_link {
-    broker_endpoint broker;     // numeric
-    std::string broker_text;  // host:port, for the traces
-    std::string filter;
-    std::deque<outgoing_message> outbox;  // not yet handed to the library
-    std::vector<arrived_message> arrived;
-    bool connected = false;   // CONNACK accepted
-    bool attempting = false;  // a connection is being made
+    link_settings settings;
+    std::string broker_text;  // as given, for the traces
+    std::string address;      // numeric, once known
+    std::shared_ptr<name_lookup> lookup;
+    phase state = phase::waiting;
     bool ever_attempted = false;
-    bool closing = false;  // our own disconnect: nothing to report or retry
+    bool disconnecting = false;  // our own disconnect: nothing to report or retry
     steady::time_point attempt_due{};
     steady::time_point attempt_deadline{};
     milliseconds retry_delay{0};
     int failed_attempts = 0;
+    int failed_lookups = 0;
     size_t unacked = 0;  // handed to the library, PUBACK not yet seen
-    mosquitto_handle handle;  // last, so that it goes first
+
+    // Shared with the device's thread, under mutex.
+    std::mutex mutex;
+    std::deque<outgoing_message> outbox;  // not yet handed to the library
+    std::vector<arrived_message> inbox;   // not yet taken by a pass
+    bool closing = false;
+    steady::time_point close_deadline{};
+
+    wake_event wake;
+    mosquitto_handle handle;
+    std::thread thread;
 
     bus_link() = default;
-    // The library holds the link's address for its callbacks: it never moves.
+    // The library and the thread hold the link's address: it never moves.
     bus_link(const bus_link&) = delete;
     bus_link& operator=(const bus_link&) = delete;
 };
 
 struct link_slot {
-    std::optional<bus_link> link;
+    std::unique_ptr<bus_link> link;
     link_slot() = default;
     link_slot(const link_slot&) = delete;
     link_slot& operator=(const link_slot&) = delete;
@@ -101,16 +156,29 @@ std::string reason(int rc)
     return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
 }
 
+bool is_numeric(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    bool numeric = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0;
+    if (found)
+        freeaddrinfo(found);
+    return numeric;
+}
+
 // The first IPv4 address (else the first at all) in numeric form, so that
-// reconnecting never waits on a name lookup and "localhost" does not turn
-// into ::1 for a broker that listens on 127.0.0.1 only.
-std::string resolve_once(const std::string& host)
+// "localhost" does not turn into ::1 for a broker that listens on 127.0.0.1 only.
+std::string numeric_address(const std::string& host, std::string& error)
 {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return host;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) {
+        error = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
+        return "";
+    }
     const addrinfo* pick = found;
     for (const addrinfo* a = found; a; a = a->ai_next)
         if (a->ai_family == AF_INET) {
@@ -118,15 +186,52 @@ std::string resolve_once(const std::string& host)
             break;
         }
     char numeric[NI_MAXHOST] = {};
-    int rc = getnameinfo(pick->ai_addr, pick->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST);
+    rc = getnameinfo(pick->ai_addr, pick->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST);
     freeaddrinfo(found);
-    return rc == 0 ? numeric : host;
+    if (rc != 0)
+        error = gai_strerror(rc);
+    return rc == 0 ? numeric : "";
+}
+
+void run_lookup(const std::shared_ptr<name_lookup>& lookup)
+{
+    std::string error;
+    std::string address = numeric_address(lookup->host, error);
+    std::lock_guard<std::mutex> lock(lookup->mutex);
+    lookup->address = address;
+    lookup->error = error;
+    lookup->finished = true;
+    lookup->done.post();
+}
+
+// Threads of the stand-in take no signal: the device's handler runs on its
+// own thread, where its stores are seen and its pause is cut short.
+template <typename F>
+std::thread start_thread(F body)
+{
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    std::thread thread;
+    try {
+        thread = std::thread(body);
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return thread;
+}
+
+size_t queued(bus_link& l)
+{
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return l.outbox.size();
 }
 
 void schedule_retry(bus_link& l)
 {
-    l.connected = false;
-    l.attempting = false;
+    l.state = phase::waiting;
     l.attempt_due = steady::now() + l.retry_delay;
     l.retry_delay = l.retry_delay.count() == 0 ? FIRST_RETRY : std::min(l.retry_delay * 2, LONGEST_RETRY);
 }
@@ -139,29 +244,29 @@ void on_connect(mosquitto* m, void* userdata, int rc)
                    mosquitto_connack_string(rc));
         return;  // the library closes the connection next
     }
-    LINK_TRACE(5, "connected to broker %s (%zu messages waiting)\n", l.broker_text.c_str(),
-               l.unacked + l.outbox.size());
-    l.connected = true;
-    l.attempting = false;
+    LINK_TRACE(5, "connected to broker %s as %s (%zu messages waiting)\n", l.broker_text.c_str(),
+               l.settings.client_id.c_str(), l.unacked + queued(l));
+    l.state = phase::connected;
     l.retry_delay = milliseconds{0};
     l.failed_attempts = 0;
     // The broker forgot us (clean session): subscribe at every connection.
     // The library re-sends its unacknowledged messages after this callback.
-    int sub = mosquitto_subscribe(m, nullptr, l.filter.c_str(), QOS);
+    int sub = mosquitto_subscribe(m, nullptr, l.settings.filter.c_str(), QOS);
     if (sub != MOSQ_ERR_SUCCESS)
-        LINK_TRACE(3, "cannot subscribe to %s: %s\n", l.filter.c_str(), reason(sub).c_str());
+        LINK_TRACE(3, "cannot subscribe to %s: %s\n", l.settings.filter.c_str(), reason(sub).c_str());
 }
 
 void on_disconnect(mosquitto*, void* userdata, int rc)
 {
     bus_link& l = *static_cast<bus_link*>(userdata);
-    if (l.closing)
+    if (l.disconnecting)
         return;
-    if (l.connected)
+    bool was_connected = l.state == phase::connected;
+    if (was_connected)
         LINK_TRACE(4, "lost broker %s (%s); reconnecting\n", l.broker_text.c_str(), reason(rc).c_str());
     else if (++l.failed_attempts == 1)
         LINK_TRACE(4, "cannot reach broker %s (%s); retrying\n", l.broker_text.c_str(), reason(rc).c_str());
-    if (l.connected)
+    if (was_connected)
         l.retry_delay = milliseconds{0};
     schedule_retry(l);
 }
@@ -170,7 +275,15 @@ void on_message(mosquitto*, void* userdata, const mosquitto_message* message)
 {
     bus_link& l = *static_cast<bus_link*>(userdata);
     const char* bytes = static_cast<const char*>(message->payload);
-    l.arrived.push_back({message->topic, std::string(bytes, bytes + message->payloadlen)});
+    {
+        std::lock_guard<std::mutex> lock(l.mutex);
+        if (l.inbox.size() < INBOX_LIMIT) {
+            l.inbox.push_back({message->topic, std::string(bytes, bytes + message->payloadlen)});
+            return;
+        }
+    }
+    LINK_TRACE(2, "%zu messages wait for device \"%s\"; dropped the newest, on %s\n", INBOX_LIMIT,
+               l.settings.device.c_str(), message->topic);
 }
 
 void on_publish(mosquitto*, void* userdata, int)
@@ -182,7 +295,7 @@ void on_publish(mosquitto*, void* userdata, int)
 
 mosquitto_handle make_handle(bus_link& l)
 {
-    mosquitto_handle h(mosquitto_new(nullptr, true, &l));
+    mosquitto_handle h(mosquitto_new(l.settings.client_id.c_str(), true, &l));
     if (!h)
         return h;
     mosquitto_int_option(h.get(), MOSQ_OPT_TCP_NODELAY, 1);
@@ -194,92 +307,105 @@ mosquitto_handle make_handle(bus_link& l)
     return h;
 }
 
+void start_lookup(bus_link& l)
+{
+    auto lookup = std::make_shared<name_lookup>();
+    lookup->host = l.settings.broker->host;
+    try {
+        start_thread([lookup] { run_lookup(lookup); }).detach();
+    } catch (const std::exception& e) {
+        LINK_TRACE(3, "cannot look up broker %s: %s\n", l.broker_text.c_str(), e.what());
+        schedule_retry(l);
+        return;
+    }
+    l.lookup = lookup;
+    l.state = phase::looking_up;
+}
+
+// Takes the result of the lookup under way, once it has one.
+void finish_lookup(bus_link& l)
+{
+    std::string address, error;
+    {
+        std::lock_guard<std::mutex> lock(l.lookup->mutex);
+        if (!l.lookup->finished)
+            return;
+        address = l.lookup->address;
+        error = l.lookup->error;
+    }
+    l.lookup.reset();
+    if (!address.empty()) {
+        l.address = address;
+        l.state = phase::waiting;
+        return;
+    }
+    if (++l.failed_lookups == 1)
+        LINK_TRACE(4, "cannot look up broker %s (%s); retrying\n", l.broker_text.c_str(), error.c_str());
+    schedule_retry(l);
+}
+
 void start_attempt(bus_link& l)
 {
+    if (l.address.empty()) {
+        start_lookup(l);
+        return;
+    }
     mosquitto* m = l.handle.get();
-    int rc = l.ever_attempted
-                 ? mosquitto_reconnect_async(m)
-                 : mosquitto_connect_async(m, l.broker.host.c_str(), l.broker.port, KEEPALIVE_SECS);
+    int rc = l.ever_attempted ? mosquitto_reconnect_async(m)
+                              : mosquitto_connect_async(m, l.address.c_str(), l.settings.broker->port, KEEPALIVE_SECS);
     l.ever_attempted = true;
     if (rc != MOSQ_ERR_SUCCESS) {
         on_disconnect(m, &l, rc);
         return;
     }
-    l.attempting = true;
+    l.state = phase::connecting;
     l.attempt_deadline = steady::now() + CONNECT_TIMEOUT;
 }
 
 void attempt_if_due(bus_link& l)
 {
-    if (l.connected)
-        return;
-    if (l.attempting && steady::now() >= l.attempt_deadline)
+    if (!l.settings.broker)
+        return;  // no broker that could be read from the setting: connect nowhere
+    if (l.state == phase::looking_up)
+        finish_lookup(l);
+    if (l.state == phase::connecting && steady::now() >= l.attempt_deadline)
         on_disconnect(l.handle.get(), &l, MOSQ_ERR_TIMEOUT);
-    if (!l.attempting && steady::now() >= l.attempt_due)
+    if (l.state == phase::waiting && steady::now() >= l.attempt_due)
         start_attempt(l);
 }
 
-bool readable(int fd, int wait_ms)
+bool readable(int fd)
 {
     pollfd p{fd, POLLIN, 0};
     int n;
     do
-        n = poll(&p, 1, wait_ms);
+        n = poll(&p, 1, 0);
     while (n < 0 && errno == EINTR);
     return n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-void read_available(bus_link& l, int wait_ms)
+void read_available(bus_link& l)
 {
     mosquitto* m = l.handle.get();
-    for (int i = 0; i < READS_PER_PASS; ++i) {
+    for (int i = 0; i < READS_PER_ROUND; ++i) {
         int fd = mosquitto_socket(m);
-        if (fd < 0 || !readable(fd, i == 0 ? wait_ms : 0))
+        if (fd < 0 || !readable(fd))
             return;
         if (mosquitto_loop_read(m, 1) != MOSQ_ERR_SUCCESS)
             return;  // connection gone; on_disconnect has run
     }
 }
 
+bool wants_write(bus_link& l)
+{
+    mosquitto* m = l.handle.get();
+    return mosquitto_socket(m) >= 0 && mosquitto_want_write(m);
+}
+
 void write_pending(bus_link& l)
 {
-    mosquitto* m = l.handle.get();
-    if (mosquitto_socket(m) >= 0 && mosquitto_want_write(m))
-        mosquitto_loop_write(m, 1);
-}
-
-// Waits up to wait_ms for room to write; reads what arrives meanwhile (the
-// broker's acknowledgements), so that the broker never waits on us either.
-void wait_for_room(bus_link& l, int wait_ms)
-{
-    int fd = mosquitto_socket(l.handle.get());
-    if (fd < 0)
-        return;
-    pollfd p{fd, POLLOUT | POLLIN, 0};
-    int n;
-    do
-        n = poll(&p, 1, wait_ms);
-    while (n < 0 && errno == EINTR);
-    if (n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
-        read_available(l, 0);
-}
-
-// Writing stops when the socket's buffer is full; a burst of large replies
-// would then leave one buffer per pass. Within the budget we wait for the
-// socket to take more instead. Messages read meanwhile keep for the next pass.
-void write_within_budget(bus_link& l)
-{
-    mosquitto* m = l.handle.get();
-    steady::time_point until = steady::now() + WRITE_BUDGET;
-    for (;;) {
-        write_pending(l);
-        if (mosquitto_socket(m) < 0 || !mosquitto_want_write(m))
-            return;
-        auto left = std::chrono::duration_cast<milliseconds>(until - steady::now()).count();
-        if (left <= 0)
-            return;
-        wait_for_room(l, static_cast<int>(left));
-    }
+    if (wants_write(l))
+        mosquitto_loop_write(l.handle.get(), 1);
 }
 
 // Errors that mean the library refused the message rather than kept it.
@@ -290,9 +416,12 @@ bool refused(int rc)
            rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
 }
 
+// Called after reading, so behind the library's re-sends, which reading a
+// CONNACK triggers.
 void flush_outbox(bus_link& l)
 {
-    while (l.connected && !l.outbox.empty()) {
+    std::lock_guard<std::mutex> lock(l.mutex);
+    while (l.state == phase::connected && !l.outbox.empty()) {
         const outgoing_message& out = l.outbox.front();
         int rc = mosquitto_publish(l.handle.get(), nullptr, out.topic.c_str(),
                                    static_cast<int>(out.payload.size()), out.payload.data(), QOS, false);
@@ -309,44 +438,97 @@ void flush_outbox(bus_link& l)
     }
 }
 
+bool settled(bus_link& l)
+{
+    return queued(l) == 0 && l.unacked == 0 && !wants_write(l);
+}
+
+// The time until the link next has something to do by itself.
+int round_timeout(bus_link& l, const steady::time_point& close_deadline)
+{
+    steady::time_point until = steady::now() + IDLE_ROUND;
+    if (l.settings.broker && l.state == phase::waiting)
+        until = std::min(until, l.attempt_due);
+    if (l.state == phase::connecting)
+        until = std::min(until, l.attempt_deadline);
+    if (close_deadline != steady::time_point{})
+        until = std::min(until, close_deadline);
+    auto left = std::chrono::duration_cast<milliseconds>(until - steady::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+}
+
+// Sleeps until the broker, the device's thread or the lookup has something,
+// or the next time-out.
+void wait_for_events(bus_link& l, const steady::time_point& close_deadline)
+{
+    int sock = mosquitto_socket(l.handle.get());
+    short sock_events = static_cast<short>(POLLIN | (wants_write(l) ? POLLOUT : 0));
+    pollfd fds[] = {{l.wake.fd, POLLIN, 0}, {l.lookup ? l.lookup->done.fd : -1, POLLIN, 0}, {sock, sock_events, 0}};
+    if (poll(fds, 3, round_timeout(l, close_deadline)) <= 0)
+        return;
+    if (fds[0].revents & POLLIN)
+        l.wake.clear();
+    if (fds[2].revents & (POLLIN | POLLHUP | POLLERR))
+        read_available(l);
+}
+
+// At close the withdrawal sent just before exit should still reach the broker.
+bool close_due(bus_link& l, steady::time_point& close_deadline)
+{
+    std::lock_guard<std::mutex> lock(l.mutex);
+    close_deadline = l.closing ? l.close_deadline : steady::time_point{};
+    return l.closing;
+}
+
+void say_goodbye(bus_link& l)
+{
+    if (!settled(l))
+        LINK_TRACE(3, "closing with %zu messages not delivered to broker %s\n", queued(l) + l.unacked,
+                   l.broker_text.c_str());
+    l.disconnecting = true;
+    if (l.state == phase::connected) {
+        mosquitto_disconnect(l.handle.get());
+        write_pending(l);
+    }
+}
+
+void run_link(bus_link& l)
+{
+    for (;;) {
+        steady::time_point close_deadline;
+        bool closing = close_due(l, close_deadline);
+        attempt_if_due(l);
+        flush_outbox(l);
+        write_pending(l);
+        if (l.state == phase::connected)
+            mosquitto_loop_misc(l.handle.get());
+        if (closing && (settled(l) || steady::now() >= close_deadline))
+            break;
+        wait_for_events(l, close_deadline);
+    }
+    say_goodbye(l);
+}
+
 bus_link* current()
 {
     link_slot& s = slot();
-    return s.link && s.link->handle ? &*s.link : nullptr;
+    return s.link && s.link->thread.joinable() ? s.link.get() : nullptr;
 }
 
-bool settled(bus_link& l)
-{
-    mosquitto* m = l.handle.get();
-    return l.outbox.empty() && l.unacked == 0 && !(mosquitto_socket(m) >= 0 && mosquitto_want_write(m));
-}
-
-// At close: the withdrawal sent just before exit should still reach the broker.
-void drain(bus_link& l)
-{
-    steady::time_point until = steady::now() + CLOSE_GRACE;
-    while (!settled(l) && steady::now() < until) {
-        attempt_if_due(l);
-        write_pending(l);
-        read_available(l, 20);
-        flush_outbox(l);
-        l.arrived.clear();  // nobody is left to handle them
-        if (mosquitto_socket(l.handle.get()) < 0)
-            poll(nullptr, 0, 20);
-    }
-    if (!settled(l))
-        LINK_TRACE(3, "closing with %zu messages not delivered to broker %s\n", l.outbox.size() + l.unacked,
-                   l.broker_text.c_str());
-}
 void close_link(link_slot& s)
 {
     if (!s.link)
         return;
-    if (s.link->handle) {
-        drain(*s.link);
-        s.link->closing = true;
-        if (s.link->connected)
-            mosquitto_disconnect(s.link->handle.get());
+    bus_link& l = *s.link;
+    if (l.thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(l.mutex);
+            l.closing = true;
+            // Nothing can leave without a broker: no reason to wait.
+            l.close_deadline = steady::now() + (l.settings.broker ? CLOSE_GRACE : milliseconds{0});
+        }
+        l.wake.post();
+        l.thread.join();
     }
     s.link.reset();
 }
@@ -357,19 +539,27 @@ link_slot::~link_slot()
 }
 }  // namespace
 
-void link_open(const broker_endpoint& broker, const std::string& filter)
+void link_open(const link_settings& settings)
 {
     link_close();
-    bus_link& l = slot().link.emplace();
-    l.broker = broker_endpoint{resolve_once(broker.host), broker.port};
-    l.broker_text = l.broker.host + ":" + std::to_string(l.broker.port);
-    l.filter = filter;
-    l.handle = make_handle(l);
-    if (!l.handle) {
+    auto l = std::make_unique<bus_link>();
+    l->settings = settings;
+    l->broker_text = settings.broker ? endpoint_text(*settings.broker) : "(none)";
+    if (settings.broker && is_numeric(settings.broker->host))
+        l->address = settings.broker->host;
+    l->handle = make_handle(*l);
+    if (!l->handle) {
         LINK_TRACE(2, "cannot create an MQTT client: %s\n", std::strerror(errno));
         return;
     }
-    start_attempt(l);
+    bus_link* link = l.get();
+    try {
+        l->thread = start_thread([link] { run_link(*link); });
+    } catch (const std::exception& e) {
+        LINK_TRACE(2, "cannot start the MQTT client's thread: %s\n", e.what());
+        return;
+    }
+    slot().link = std::move(l);
 }
 
 bool link_send(const std::string& topic, const std::string& payload)
@@ -377,13 +567,21 @@ bool link_send(const std::string& topic, const std::string& payload)
     bus_link* l = current();
     if (!l || payload.size() > MAX_PAYLOAD)
         return false;
-    if (l->outbox.size() >= OUTBOX_LIMIT) {
-        l->outbox.pop_front();
+    bool dropped = false, was_empty;
+    {
+        std::lock_guard<std::mutex> lock(l->mutex);
+        if (l->outbox.size() >= OUTBOX_LIMIT) {
+            l->outbox.pop_front();
+            dropped = true;
+        }
+        was_empty = l->outbox.empty();
+        l->outbox.push_back({topic, payload});
+    }
+    if (dropped)
         LINK_TRACE(3, "%zu messages wait for broker %s; dropped the oldest\n", OUTBOX_LIMIT,
                    l->broker_text.c_str());
-    }
-    l->outbox.push_back({topic, payload});
-    flush_outbox(*l);
+    if (was_empty)  // otherwise the link has been woken already and not yet emptied it
+        l->wake.post();
     return true;
 }
 
@@ -391,25 +589,11 @@ std::vector<arrived_message> link_receive()
 {
     std::vector<arrived_message> arrived;
     bus_link* l = current();
-    if (!l)
-        return arrived;
-    attempt_if_due(*l);
-    write_pending(*l);  // the CONNECT of a connection made since the last pass
-    read_available(*l, 0);
-    flush_outbox(*l);  // after the library's re-sends, which reading a CONNACK triggers
-    arrived.swap(l->arrived);
+    if (l) {
+        std::lock_guard<std::mutex> lock(l->mutex);
+        arrived.swap(l->inbox);
+    }
     return arrived;
-}
-
-void link_finish_pass()
-{
-    bus_link* l = current();
-    if (!l)
-        return;
-    flush_outbox(*l);
-    write_within_budget(*l);
-    if (l->connected)
-        mosquitto_loop_misc(l->handle.get());
 }
 
 void link_close()

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // Message-bus client stand-in over MQTT: the device is the "fid" of its first
 // message, and types map to sbapi/<fid>/up|down/<type>. Handlers run inside
-// sbapi_doWork but outside the MQTT library's callbacks, so they may send freely.
+// sbapi_doWork on the caller's thread, never on the link's, so they may send
+// freely. A FID that cannot be a topic refuses the first message outright.
 #include "sbapi.h"
 
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include "bus_topics.h"
 #include "log_tracer.h"
@@ -78,16 +80,35 @@ bool read_fid(const std::string& body, std::string& fid)
     return true;
 }
 
+// SBAPI_BROKER, or none when it cannot be read: rather nowhere than elsewhere.
+std::optional<broker_endpoint> configured_broker()
+{
+    const char* setting = std::getenv("SBAPI_BROKER");
+    std::string why;
+    std::optional<broker_endpoint> broker = broker_address(setting, why);
+    if (!broker)
+        BUS_TRACE(2, "invalid broker address \"%s\" in SBAPI_BROKER: %s; connecting nowhere\n", setting,
+                  why.c_str());
+    return broker;
+}
+
 bool identify(int type, const std::string& body)
 {
     if (identified)
         return true;
-    if (!read_fid(body, bus_fid)) {
+    std::string fid;
+    if (!read_fid(body, fid)) {
         BUS_TRACE(3, "message %d names no \"fid\", so the device has no topic yet; not sent\n", type);
         return false;
     }
+    if (longest_topic_size(fid) > TOPIC_LIMIT) {
+        BUS_TRACE(2, "FID of %zu bytes gives topics of up to %zu bytes, over MQTT's %zu; message %d not sent\n",
+                  fid.size(), longest_topic_size(fid), TOPIC_LIMIT, type);
+        return false;
+    }
+    bus_fid = fid;
     identified = true;
-    link_open(broker_address(std::getenv("SBAPI_BROKER")), down_filter(bus_fid));
+    link_open({configured_broker(), down_filter(bus_fid), client_id(bus_fid, getpid()), bus_fid});
     return true;
 }
 
@@ -136,11 +157,11 @@ sbapi_RetVal sbapi_setCallback_2000(sbapi_Callback handler)
 }
 
 // Whatever has arrived by now, not one message per call; waits for nothing.
+// The replies that the handlers send leave at once, on the link's thread.
 sbapi_RetVal sbapi_doWork()
 {
     for (const arrived_message& message : link_receive())
         deliver(message);
-    link_finish_pass();  // replies leave in the pass that read their requests
     return 0;
 }
 

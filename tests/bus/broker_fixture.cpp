@@ -59,7 +59,11 @@ test_broker::test_broker()
     char pattern[] = "/tmp/bus-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     port_ = free_port();
-    std::ofstream(dir_ + "/mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n" << broker_settings();
+    // Persistent: the peer's session outlives a restart, so that it misses
+    // nothing that the device sends before the peer has reconnected.
+    std::ofstream(dir_ + "/mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n"
+                                            << broker_settings() << "persistence true\npersistence_location "
+                                            << dir_ << "/\nuser root\n";
 }
 
 test_broker::~test_broker()
@@ -67,6 +71,7 @@ test_broker::~test_broker()
     stop();
     std::remove((dir_ + "/mosquitto.conf").c_str());
     std::remove((dir_ + "/broker.log").c_str());
+    std::remove((dir_ + "/mosquitto.db").c_str());
     rmdir(dir_.c_str());
 }
 
@@ -106,7 +111,7 @@ std::string test_broker::address() const
 bus_peer::bus_peer(const test_broker& broker)
 {
     mosquitto_lib_init();
-    handle_ = mosquitto_new(nullptr, true, this);
+    handle_ = mosquitto_new("peer", false, this);
     mosquitto_connect_callback_set(handle_, on_connect);
     mosquitto_subscribe_callback_set(handle_, on_subscribe);
     mosquitto_message_callback_set(handle_, on_message);

@@ -62,13 +62,21 @@ TEST(BusTopics, down_type_reads_only_the_device_s_own_decimal_types)
         EXPECT_EQ(down_type(c.topic, "a/b"), c.type) << c.topic;
 }
 
+TEST(BusTopics, client_id_names_the_device_within_23_bytes)
+{
+    EXPECT_EQ(client_id("DEV-1", 4194304), "devsim-DEV-1-4194304");
+    EXPECT_EQ(client_id("a/bcdefghijklmn", 42), "devsim-a%2Fbcdefghij-42");
+    EXPECT_EQ(client_id("abcdefghijk/x", 42), "devsim-abcdefghijk-42");  // not "...%2"
+    EXPECT_EQ(longest_topic_size("a/b"), std::string("sbapi/a%2Fb/down/2000").size());
+}
+
 struct address_case {
     const char* setting;
-    std::string host;
+    std::string host;  // empty: invalid
     int port;
 };
 
-TEST(BusTopics, broker_address_reads_host_and_port_with_defaults)
+TEST(BusTopics, broker_address_reads_the_forms_and_refuses_the_rest)
 {
     const address_case cases[] = {
         {nullptr, "127.0.0.1", 1883},
@@ -76,16 +84,25 @@ TEST(BusTopics, broker_address_reads_host_and_port_with_defaults)
         {"broker.local", "broker.local", 1883},
         {"10.0.0.2:1999", "10.0.0.2", 1999},
         {":1999", "127.0.0.1", 1999},
-        {"host:", "host", 1883},
-        {"host:0", "host", 1883},
-        {"host:65536", "host", 1883},
-        {"host:12x", "host", 1883},
         {"host:65535", "host", 65535},
+        {"[::1]:1884", "::1", 1884},
+        {"[fe80::1%eth0]", "fe80::1%eth0", 1883},
+        {"::1", "::1", 1883},
+        {"host:", "", 0},
+        {"host:0", "", 0},
+        {"host:65536", "", 0},
+        {"127.0.0.1:1884x", "", 0},
+        {"[::1]x", "", 0},
+        {"[::1", "", 0},
+        {"host:1:2", "", 0},
     };
     for (const auto& c : cases) {
-        broker_endpoint a = broker_address(c.setting);
-        EXPECT_EQ(a.host, c.host) << (c.setting ? c.setting : "(null)");
-        EXPECT_EQ(a.port, c.port) << (c.setting ? c.setting : "(null)");
+        std::string why;
+        std::optional<broker_endpoint> a = broker_address(c.setting, why);
+        const char* setting = c.setting ? c.setting : "(null)";
+        EXPECT_EQ(a ? a->host : "", c.host) << setting;
+        EXPECT_EQ(a ? a->port : 0, c.port) << setting;
+        EXPECT_EQ(why.empty(), a.has_value()) << setting;
     }
 }
 }  // namespace
