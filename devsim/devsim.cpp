@@ -5,7 +5,8 @@
 // incoming messages. Usage and version go to standard output; everything else
 // is traced. Pacing runs on the monotonic clock, the time stamps in the
 // bodies on the wall clock. An exception out of a pass ends the loop: the
-// device withdraws and exits with status 1.
+// device withdraws and exits with status 1; so does an announcement that the
+// bus cannot even take, without the withdrawal.
 #include "devsim.h"
 
 #include <ctime>
@@ -125,6 +126,32 @@ bool run_main_loop()
     }
     return true;
 }
+
+// A stop signal may come at any moment once its handler is in place: the
+// device announces itself only when none has come. The check follows the
+// store, so a signal in between is seen too (the handler stores
+// device_state before stop_signal).
+bool begin_registration()
+{
+    tt.device_state = DEVICE_STATE_REGISTERING;
+    if (tt.stop_signal == 0)
+        return true;
+    tt.device_state = DEVICE_STATE_STOPPING;
+    return false;
+}
+
+// The exit status of a device that has begun registering.
+int announce_and_run()
+{
+    if (send_msgtype_1500(true) != 0) {
+        logTracePrint(TRACE_SOURCE, LINE_NOT_ANNOUNCED, "main", TRACE_CRITICAL,
+                      "device \"%s\" cannot be announced on the bus - aborting ..\n", tt.device_fid.c_str());
+        return 1;
+    }
+    bool clean = run_main_loop();
+    send_msgtype_1500(false);
+    return clean ? 0 : 1;
+}
 }  // namespace
 
 loop_clock main_loop_clock = {monotonic_seconds, pause_between_passes};
@@ -176,13 +203,8 @@ int devsim_main(int argc, char** argv)
     // Both handlers are in place before the announcement, so its answer cannot go unhandled.
     sbapi_setCallback_1500(callback_msgtype_1500);
     sbapi_setCallback_2000(callback_msgtype_2000);
-    tt.device_state = DEVICE_STATE_REGISTERING;
-    send_msgtype_1500(true);
-
-    bool clean = run_main_loop();
-
-    send_msgtype_1500(false);
+    int status = begin_registration() ? announce_and_run() : 0;
     logTracePrint(TRACE_SOURCE, LINE_STOP, "main", TRACE_NOTICE, "stopped \"%s\" with fid \"%s\" (signal %d)\n",
                   tt.device_name.c_str(), tt.device_fid.c_str(), static_cast<int>(tt.stop_signal));
-    return clean ? 0 : 1;
+    return status;
 }

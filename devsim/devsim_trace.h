@@ -6,7 +6,7 @@
 
 const char* const TRACE_SOURCE = "devsim_main";
 
-const int TRACE_CRITICAL = 2;  // refusals, unhandled requests, a failed pass
+const int TRACE_CRITICAL = 2;  // refusals, unhandled requests, a failed pass or announcement
 const int TRACE_NOTICE = 5;    // start, stop, decoded menu references
 const int TRACE_INFO = 6;      // the acceptance
 
@@ -16,5 +16,6 @@ const int LINE_REFUSED = 427;
 const int LINE_MENU_REFERENCE = 452;
 const int LINE_REQUEST_NOT_HANDLED = 471;
 const int LINE_START = 516;
+const int LINE_NOT_ANNOUNCED = 520;  // the bus cannot take the announcement
 const int LINE_PASS_FAILED = 553;  // an exception out of a loop pass
 const int LINE_STOP = 571;

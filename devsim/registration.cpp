@@ -13,12 +13,13 @@
 #include "json_helper.h"
 #include "log_tracer.h"
 
-void send_msgtype_1500(bool cstate)
+// The result tells start-up whether the device can be on the bus at all.
+sbapi_RetVal send_msgtype_1500(bool cstate)
 {
     std::ostringstream body;
     body << "{\"fid\":\"" << json_escape(tt.device_fid) << "\",\"gw_fid\":\"" << json_escape(tt.controller_fid)
          << "\",\"cstate\":" << (cstate ? 1 : 0) << ",\"gw_v\":\"0.00\",\"fw_v\":\"0.09\"}";
-    sbapi_sendMessage_1500(body.str());
+    return sbapi_sendMessage_1500(body.str());
 }
 
 void send_msgtype_1501(std::string name)

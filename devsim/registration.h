@@ -6,6 +6,6 @@
 
 #include "sbapi.h"
 
-void send_msgtype_1500(bool cstate);
+sbapi_RetVal send_msgtype_1500(bool cstate);
 void send_msgtype_1501(std::string name);
 sbapi_RetVal callback_msgtype_1500(const std::string& message);

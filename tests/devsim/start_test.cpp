@@ -137,6 +137,27 @@ TEST_F(devsim_fixture, signal_before_the_verdict_sends_no_periodic_message)
     EXPECT_EQ(recording::traces.back().message, "stopped \"dev\" with fid \"F1\" (signal 3)\n");
 }
 
+TEST_F(devsim_fixture, signal_while_the_handlers_are_registered_stops_before_the_announcement)
+{
+    recording::on_set_callback = [] { raise(SIGTERM); };
+    EXPECT_EQ(run_devsim({"F1"}), 0);
+    EXPECT_TRUE(recording::sent.empty());
+    EXPECT_EQ(recording::do_work_calls, 0);
+    EXPECT_EQ(recording::traces.back().message, "stopped \"devsim\" with fid \"F1\" (signal 15)\n");
+}
+
+TEST_F(devsim_fixture, an_announcement_the_bus_cannot_take_exits_with_1_without_withdrawal)
+{
+    recording::send_result_1500 = 1;
+    EXPECT_EQ(run_devsim({"F1"}), 1);
+    EXPECT_EQ(sent_types(), std::vector<int>{1500});
+    EXPECT_EQ(recording::do_work_calls, 0);
+    ASSERT_EQ(recording::traces.size(), 3u);
+    EXPECT_EQ(recording::traces[1].source_line, LINE_NOT_ANNOUNCED);
+    EXPECT_EQ(recording::traces[1].level, 2);
+    EXPECT_EQ(recording::traces[1].message, "device \"F1\" cannot be announced on the bus - aborting ..\n");
+}
+
 TEST_F(devsim_fixture, exception_in_a_pass_withdraws_and_exits_with_1)
 {
     recording::on_do_work = [] {

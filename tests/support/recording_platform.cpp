@@ -17,8 +17,8 @@ std::vector<sent_message> sent;
 std::vector<trace_record> traces;
 std::string controller_fid = "CTRLFID";
 std::string time_stamp = "TIMESTAMP";
-sbapi_RetVal send_result_2001 = 0;
-std::function<void()> on_do_work;
+sbapi_RetVal send_result_1500 = 0, send_result_2001 = 0;
+std::function<void()> on_do_work, on_set_callback;
 int do_work_calls = 0;
 std::string tracer_app, tracer_fid;
 
@@ -39,8 +39,8 @@ void reset()
     handlers.clear();
     controller_fid = "CTRLFID";
     time_stamp = "TIMESTAMP";
-    send_result_2001 = 0;
-    on_do_work = nullptr;
+    send_result_1500 = send_result_2001 = 0;
+    on_do_work = on_set_callback = nullptr;
     do_work_calls = 0;
     tracer_app.clear();
     tracer_fid.clear();
@@ -73,12 +73,16 @@ using namespace recording;
 sbapi_RetVal sbapi_setCallback_1500(sbapi_Callback handler)
 {
     handlers[1500] = handler;
+    if (on_set_callback)
+        on_set_callback();
     return 0;
 }
 
 sbapi_RetVal sbapi_setCallback_2000(sbapi_Callback handler)
 {
     handlers[2000] = handler;
+    if (on_set_callback)
+        on_set_callback();
     return 0;
 }
 
@@ -90,7 +94,11 @@ sbapi_RetVal sbapi_doWork()
     return 0;
 }
 
-sbapi_RetVal sbapi_sendMessage_1500(const std::string& body) { return record(1500, body); }
+sbapi_RetVal sbapi_sendMessage_1500(const std::string& body)
+{
+    record(1500, body);
+    return send_result_1500;
+}
 sbapi_RetVal sbapi_sendMessage_1501(const std::string& body) { return record(1501, body); }
 sbapi_RetVal sbapi_sendMessage_2(const std::string& body) { return record(2, body); }
 sbapi_RetVal sbapi_sendMessage_3(const std::string& body) { return record(3, body); }

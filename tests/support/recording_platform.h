@@ -31,8 +31,9 @@ extern std::vector<sent_message> sent;
 extern std::vector<trace_record> traces;
 extern std::string controller_fid;   // what GetControllerFID returns
 extern std::string time_stamp;       // what GetCurrentTime writes
-extern sbapi_RetVal send_result_2001;
-extern std::function<void()> on_do_work;  // runs inside each sbapi_doWork
+extern sbapi_RetVal send_result_1500, send_result_2001;
+extern std::function<void()> on_do_work;       // runs inside each sbapi_doWork
+extern std::function<void()> on_set_callback;  // runs inside each sbapi_setCallback_*
 extern int do_work_calls;
 extern std::string tracer_app, tracer_fid;  // what initLogTracer was given
 
