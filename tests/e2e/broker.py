@@ -22,7 +22,10 @@ in the broker. Make recorders before the traffic to record starts.
 
 The configuration is the listener on 127.0.0.1, the settings that the C++
 broker fixture uses too (tests/support/mosquitto.conf: anonymous clients, no
-in-flight limit, a deep queue, TCP_NODELAY), and persistence.
+in-flight limit, a deep queue, TCP_NODELAY), and persistence. With
+defaults=True only anonymous clients are allowed beyond Debian's defaults
+(20 messages in flight and 1,000 queued per client); bind="" listens on
+every address of the namespace.
 Payloads and topics are str; paho-mqtt 1.6 (Debian's, /usr/bin/python3).
 """
 import itertools
@@ -58,7 +61,7 @@ class Broker:
     with-block) stops it and the recorders and removes its files.
     """
 
-    def __init__(self, port=None, start=True):
+    def __init__(self, port=None, start=True, defaults=False, bind="127.0.0.1"):
         self.port = port or free_port()
         self.dir = tempfile.mkdtemp(prefix="broker-")
         self.conf = os.path.join(self.dir, "mosquitto.conf")
@@ -68,8 +71,8 @@ class Broker:
         self.recorders = []
         with open(self.conf, "w") as conf:
             conf.write(
-                f"listener {self.port} 127.0.0.1\n"
-                + harness.support_text("mosquitto.conf") +
+                f"listener {self.port} {bind}\n"
+                + ("allow_anonymous true\n" if defaults else harness.support_text("mosquitto.conf")) +
                 "persistence true\n"
                 f"persistence_location {self.dir}/\n"
                 "autosave_interval 0\n"  # saved at stop and on SIGUSR1 only
@@ -132,13 +135,14 @@ class Broker:
             time.sleep(0.02)
         raise RuntimeError("mosquitto did not save its database")
 
-    def recorder(self, topic="sbapi/#"):
+    def recorder(self, topic="sbapi/#", qos=1):
         """A Recorder of everything on topic (a filter), subscribed already.
 
         Needs the broker running; the session is saved at once so that it
-        outlives a kill.
+        outlives a kill. At qos=0 the broker's queue limits never drop
+        what it is sent.
         """
-        rec = Recorder(self.port, topic)
+        rec = Recorder(self.port, topic, qos)
         self.recorders.append(rec)
         rec.wait_subscribed()
         self.save()
@@ -175,8 +179,9 @@ class Recorder:
     broker is away, with the same persistent session.
     """
 
-    def __init__(self, port, topic):
+    def __init__(self, port, topic, qos):
         self.topic = topic
+        self.qos = qos
         self._got = []
         self._changed = threading.Condition()
         self._subscriptions = 0
@@ -191,7 +196,7 @@ class Recorder:
 
     def _on_connect(self, client, userdata, flags, rc):
         if rc == 0:
-            client.subscribe(self.topic, qos=1)
+            client.subscribe(self.topic, qos=self.qos)
 
     def _on_subscribe(self, client, userdata, mid, granted_qos):
         with self._changed:

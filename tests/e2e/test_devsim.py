@@ -217,6 +217,14 @@ class Registration(unittest.TestCase):
         self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
         self.assertEqual(device.devsim_traces(), [START_TRACE, REFUSAL_TRACE, STOP_TRACE % 0])
 
+    def test_a_fid_too_long_for_a_topic_exits_1_unannounced(self):
+        device = Device(self, self.broker, "F" * 70000)
+        self.assertEqual(device.wait(), (1, b""))
+        self.assertIn(" 2 sbapi_mqtt:", device.traces()[1])
+        self.assertIn("FID of 70000 bytes gives topics of up to 70016 bytes, over MQTT's 65535", device.traces()[1])
+        self.assertIn(" 2 devsim_main:520 main: device", device.traces()[2])
+        self.assertEqual(self.recorder.messages(), [])
+
     def test_fid_and_name_outside_utf8_give_valid_json(self):
         # The bytes e9 't' e9 and "caf" e9: written \u00XX, so the FID reads as "\u00e9t\u00e9".
         Device(self, self.broker, os.fsdecode(b"\xe9t\xe9"), os.fsdecode(b"caf\xe9"), 3600)

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
 """devsim under bursts of requests, end to end: 2,000 requests arriving in
 one pass of the device, small replies and large table pages, each answered
-exactly once, in good time and without growing.
+exactly once, in good time and without growing; and 2,000 at a broker with
+Debian's defaults, which keeps only 1,020 for a client that does not read.
 """
 import signal
 import time
@@ -59,20 +60,20 @@ def limit_send_buffers(test, largest):
 
 
 class RequestBurst(unittest.TestCase):
-    def start_device(self):
-        self.broker = Broker()
+    def start_device(self, defaults=False):
+        self.broker = Broker(defaults=defaults)
         self.addCleanup(self.broker.close)
         everything = self.broker.recorder()
-        self.replies = self.broker.recorder(topic("up", 2001))
+        self.replies = self.broker.recorder(topic("up", 2001), qos=0 if defaults else 1)
         self.device = Device(self, self.broker, FID, "devsim", 3600)
         accept(self.broker, everything)
         everything.wait_for(lambda got: 1501 in up_types(got))
 
-    def burst(self, request, reply, tag, timeout):
-        """One burst arriving in one pass: every reply exactly once, and nothing further."""
+    def burst(self, request, reply, tag, timeout, in_one_pass=True):
+        """One burst (arriving in one pass): every reply exactly once, and nothing further."""
         before = len(self.replies.messages())
-        got, _ = request_burst(self.broker, self.replies, request, tag, device=self.device.process,
-                               timeout=timeout)
+        got, _ = request_burst(self.broker, self.replies, request, tag,
+                               device=self.device.process if in_one_pass else None, timeout=timeout)
         self.assertEqual(sorted(got), sorted(reply % f"{tag}{n}" for n in range(BURST)))
         # A stray extra reply to the burst would come before the answer to a later request.
         self.broker.publish(topic("down", 2000), STATE_REQUEST % f"{tag}-end")
@@ -107,6 +108,12 @@ class RequestBurst(unittest.TestCase):
         else:
             timeout = 20 if harness.EMULATOR else 5
         self.burst(TABLE_REQUEST, TABLE_REPLY, "t", timeout=timeout)
+
+    def test_a_broker_with_debian_s_defaults_loses_no_request(self):
+        # The device reads while it pauses: the broker never holds more than
+        # it allows. Its replies reach the recorder at QoS 0, past the limits.
+        self.start_device(defaults=True)
+        self.burst(TABLE_REQUEST, TABLE_REPLY, "d", timeout=60 if harness.EMULATOR else 20, in_one_pass=False)
 
 
 if __name__ == "__main__":

@@ -1,19 +1,24 @@
 # SPDX-License-Identifier: Apache-2.0
 """devsim under faults, end to end: a broker that is absent at the start or
-killed during the run, stop signals at awkward moments, and a template
+killed during the run, stop signals at awkward moments, broker addresses
+that cannot be read, a name server that never answers, and a template
 FIFO without a writer. Each test checks that nothing the device sent is lost, duplicated
 or reordered, and that it always withdraws and exits with status 0.
 """
 import os
 import signal
+import socket
 import time
 import unittest
 
+import harness
 from broker import Broker
 from test_devsim import (ANNOUNCEMENT, NAME_REPORT, START_TRACE, ACCEPT_TRACE, STOP_TRACE, WITHDRAWAL,
                          TEMPLATE_2, Device, accept, assert_in_order, builtin_2, remove, stamp_seconds, topic,
                          up_messages, up_types)
+from test_devsim_bursts import write_setting
 
+RESOLV_CONF = "/etc/resolv.conf"
 
 
 def periodic(got):
@@ -137,6 +142,41 @@ class StopSignals(unittest.TestCase):
         self.assertEqual(up_messages(got), [(1500, ANNOUNCEMENT), (1500, WITHDRAWAL)])
         self.assertIn(self.device.devsim_traces(),
                       [[START_TRACE, STOP_TRACE % number] for number in (2, 3)])
+
+
+class BrokerAddresses(unittest.TestCase):
+    def setUp(self):
+        if not harness.in_sandbox():
+            self.skipTest("needs the sandbox's own port 1883, name server and /etc")
+
+    def test_ipv6_forms_connect_and_invalid_ones_connect_nowhere(self):
+        broker = Broker(port=1883, bind="")
+        self.addCleanup(broker.close)
+        recorder = broker.recorder()
+        invalid = ["127.0.0.1:1883x", "[::1]:0", "[::1]x", "::1:1883:x"]
+        for n, setting in enumerate(invalid):
+            device = Device(self, None, f"BAD-{n}", env={"SBAPI_BROKER": setting})
+            device.wait_for_trace(f'invalid broker address "{setting}" in SBAPI_BROKER')
+            self.assertTrue(device.traces()[1].startswith("devsim CTRL-7 2 sbapi_mqtt:"), device.traces())
+            device.signal(signal.SIGTERM)
+            self.assertEqual(device.wait(), (0, b""))
+        for n, setting in enumerate(["[::1]:1883", "[::1]", "::1"]):
+            Device(self, None, f"V6-{n}", env={"SBAPI_BROKER": setting})
+            recorder.wait_for(lambda got: 1500 in up_types(got, f"V6-{n}"))
+        self.assertFalse([t for t, _ in recorder.messages() if t.startswith("sbapi/BAD-")])
+
+    def test_a_silent_name_server_does_not_hold_up_the_stop(self):
+        with open(RESOLV_CONF) as conf:
+            self.addCleanup(write_setting, RESOLV_CONF, conf.read())
+        write_setting(RESOLV_CONF, "nameserver 127.0.0.1\n")
+        silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(silent.close)
+        silent.bind(("127.0.0.1", 53))
+        silent.settimeout(30)
+        device = Device(self, None, env={"SBAPI_BROKER": "broker.example:1883"})
+        silent.recv(512)  # the lookup has begun, and gets no answer
+        device.signal(signal.SIGTERM)
+        self.assertEqual(device.wait(timeout=2), (0, b""))  # 27 s when the lookup held the loop
 
 
 if __name__ == "__main__":
