@@ -117,6 +117,7 @@ bus_peer::bus_peer(const test_broker& broker)
     mosquitto_message_callback_set(handle_, on_message);
     mosquitto_publish_callback_set(handle_, on_publish);
     mosquitto_max_inflight_messages_set(handle_, 0);
+    mosquitto_int_option(handle_, MOSQ_OPT_TCP_NODELAY, 1);  // a publish waits for its acknowledgement
     mosquitto_reconnect_delay_set(handle_, 1, 1, false);
     mosquitto_connect_async(handle_, "127.0.0.1", broker.port_, 30);
     mosquitto_loop_start(handle_);

@@ -139,6 +139,20 @@ TEST_F(bus_fixture, one_pass_delivers_every_message_that_has_arrived_in_order)
     EXPECT_EQ(handled_2000, expected);
 }
 
+TEST_F(bus_fixture, arrivals_beyond_the_bound_wait_for_no_pass_and_are_dropped_with_a_trace)
+{
+    ASSERT_TRUE(announce());
+    sbapi_setCallback_2000(record_2000);
+    testing::internal::CaptureStderr();
+    publish_all(std::vector<std::pair<std::string, std::string>>(INBOX_LIMIT + 1, {"sbapi/dev/down/2000", "{}"}));
+    sbapi_doWork();
+    std::string trace = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(handled_2000.size(), INBOX_LIMIT);
+    EXPECT_NE(trace.find(" 2 sbapi_mqtt:"), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" on_message: 10000 messages wait for device \"dev\"; dropped the newest, on "
+                         "sbapi/dev/down/2000\n"), std::string::npos) << trace;
+}
+
 TEST_F(bus_fixture, a_reply_sent_from_a_handler_leaves_in_the_same_pass)
 {
     ASSERT_TRUE(announce());
