@@ -417,20 +417,26 @@ bool refused(int rc)
 }
 
 // Called after reading, so behind the library's re-sends, which reading a
-// CONNACK triggers.
+// CONNACK triggers. The queue's lock is never held into the library, whose
+// callbacks take it under the library's own locks.
 void flush_outbox(bus_link& l)
 {
-    std::lock_guard<std::mutex> lock(l.mutex);
-    while (l.state == phase::connected && !l.outbox.empty()) {
-        const outgoing_message& out = l.outbox.front();
-        int rc = mosquitto_publish(l.handle.get(), nullptr, out.topic.c_str(),
-                                   static_cast<int>(out.payload.size()), out.payload.data(), QOS, false);
+    while (l.state == phase::connected) {
+        outgoing_message out;
+        {
+            std::lock_guard<std::mutex> lock(l.mutex);
+            if (l.outbox.empty())
+                return;
+            out = std::move(l.outbox.front());
+            l.outbox.pop_front();
+        }
+        int rc = mosquitto_publish(l.handle.get(), nullptr, out.topic.c_str(), static_cast<int>(out.payload.size()),
+                                   out.payload.data(), QOS, false);
         if (refused(rc))
             LINK_TRACE(3, "broker library refused a message for %s (%s); dropped\n", out.topic.c_str(),
                        reason(rc).c_str());
         else
             ++l.unacked;
-        l.outbox.pop_front();
         // Kept by the library but not written: the connection is failing, so
         // the rest waits in our queue until it is back.
         if (rc != MOSQ_ERR_SUCCESS && !refused(rc))

@@ -126,7 +126,7 @@ bus_peer::bus_peer(const test_broker& broker)
 bus_peer::~bus_peer()
 {
     mosquitto_disconnect(handle_);
-    mosquitto_loop_stop(handle_, true);
+    mosquitto_loop_stop(handle_, false);  // the disconnect ends its loop; a cancelled one could keep a lock
     mosquitto_destroy(handle_);
 }
 
