@@ -17,6 +17,9 @@ sbapi_RetVal sbapi_setCallback_2000(sbapi_Callback handler);
 // Delivers every message that has arrived by now to its handler, then returns.
 sbapi_RetVal sbapi_doWork();
 
+// A send fails only when the message can never go out (a device that cannot
+// be on the bus, a body too large for it); a broker that is away is no
+// failure: the message waits for it. devsim ends when its announcement fails.
 sbapi_RetVal sbapi_sendMessage_1500(const std::string& body);
 sbapi_RetVal sbapi_sendMessage_1501(const std::string& body);
 sbapi_RetVal sbapi_sendMessage_2(const std::string& body);
