@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The syslog line sender: reads lines (of a file here, of an archive in
 // archive_reader.cpp) and sends each line's message (syslog_datagram.h)
-// through the run's transport. Unlike a std::ifstream loop it refuses
-// directories and counts lines the transport could not hand over apart from
-// sent ones.
+// through the run's transport, and prints what the transport reports. Unlike
+// a std::ifstream loop it refuses directories and counts lines the transport
+// could not deliver apart from sent ones.
 #include "line_sender.h"
 
 #include <cerrno>
@@ -73,6 +73,28 @@ bool read_file_line(void* state, std::string_view& line)
 
 }  // namespace
 
+void print_transport_events(const syslog_destination& destination,
+                            const transport_events& events)
+{
+    const std::string& host = destination.host;
+    const std::string& port = destination.port;
+    for (const transport_event& event : events) {
+        if (event.kind == TRANSPORT_LOST)
+            std::cout << "Connection to " << host << " port " << port << " lost: " << event.reason;
+        else if (event.kind == TRANSPORT_RECONNECTED)
+            std::cout << "Reconnected to " << host << " port " << port;
+        else if (event.kind == TRANSPORT_TLS_REFUSED)
+            std::cout << "ERROR in TLS connection to " << host << " port " << port << ": "
+                      << event.reason;
+        else if (event.kind == TRANSPORT_NO_CONNECTION)
+            std::cout << "ERROR in connecting to " << host << " port " << port << ": "
+                      << event.reason;
+        else
+            std::cout << "ERROR in opening socket";
+        std::cout << std::endl;
+    }
+}
+
 delivery_count send_lines(line_reader lines, syslog_destination& destination,
                           const volatile sig_atomic_t& stop_requested)
 {
@@ -81,9 +103,14 @@ delivery_count send_lines(line_reader lines, syslog_destination& destination,
     std::string message;
     while (stop_requested == 0 && lines.read(lines.state, line)) {
         build_datagram(line, message);
-        send_message(destination, message, count);
+        print_transport_events(destination, send_message(destination, message, count));
     }
-    flush_messages(destination, count);
+    for (;;) {
+        const transport_events events = flush_messages(destination, count);
+        if (events.empty())
+            break;
+        print_transport_events(destination, events);
+    }
     return count;
 }
 
@@ -93,7 +120,7 @@ void report_sent(const std::string& path, const delivery_count& count)
               << std::endl;
     if (count.failed != 0)
         std::cout << "Failed to send " << count.failed << " logs from " << path
-                  << " file: " << strerror(count.first_error) << std::endl;
+                  << " file: " << count.first_error << std::endl;
 }
 
 void send_log_file(syslog_destination& destination, const std::string& path,

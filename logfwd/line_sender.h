@@ -17,9 +17,16 @@ struct line_reader {
     void* state;
 };
 
+// "Connection to HOST port PORT lost: REASON", "Reconnected to HOST port
+// PORT", "ERROR in ..." on standard output, one line per event.
+void print_transport_events(const syslog_destination& destination,
+                            const transport_events& events);
+
 // Sends one message per line of lines until it ends, or until stop_requested
 // is non-zero (the number of a stop signal), checked between two lines; then
-// hands whatever the transport still buffers to the kernel.
+// waits until the transport has delivered what it still holds (streams: until
+// the server's TCP acknowledged it), unless a stop signal came. Prints the
+// transport's events as they come.
 delivery_count send_lines(line_reader lines, syslog_destination& destination,
                           const volatile sig_atomic_t& stop_requested);
 
@@ -28,7 +35,7 @@ delivery_count send_lines(line_reader lines, syslog_destination& destination,
 void report_sent(const std::string& path, const delivery_count& count);
 
 // Sends every line of the file at path to destination and reports the counts
-// on standard output, once every line is in the kernel's hands. Stops early,
+// on standard output, once every line is sent or failed. Stops early,
 // between two lines, once stop_requested is non-zero. A FIFO is waited for
 // until a writer opens it, as cat does; a stop signal ends the wait quietly.
 void send_log_file(syslog_destination& destination, const std::string& path,

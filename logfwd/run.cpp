@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // One logfwd run: command line, settings (host, protocol, port, rate),
-// resolution, one UDP socket or one TCP connection, archive pass, log file.
+// resolution, the transport (syslog_transport.h), archive pass, log file.
 // Unlike a bare main, owners release the address list, the socket and the
 // connection on every path, exceptions included.
 #include "run.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -14,7 +13,6 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "archives.h"
 #include "line_sender.h"
@@ -34,15 +32,10 @@ struct address_list_releaser {
 };
 using address_list = std::unique_ptr<addrinfo, address_list_releaser>;
 
-// Closes the UDP socket or the TCP connection at the end of the run.
+// Closes the UDP socket or the connection at the end of the run.
 struct destination_closer {
     syslog_destination& destination;
-    ~destination_closer()
-    {
-        if (destination.socket_fd != -1)
-            close(destination.socket_fd);
-        close_stream(destination.stream);
-    }
+    ~destination_closer() { close_transport(destination); }
     destination_closer(const destination_closer&) = delete;
     destination_closer& operator=(const destination_closer&) = delete;
 };
@@ -76,46 +69,27 @@ address_list resolve(const syslog_settings& settings)
     return address_list(list);
 }
 
-// The UDP socket, or the TCP connection, to the first address; false
-// (reported) when it cannot be had. Nothing has been sent at this point.
-bool open_destination(const syslog_settings& settings, syslog_destination& destination)
+// The UDP socket, or the connection, to the first address; false (reported)
+// when it cannot be had. Nothing has been sent at this point.
+bool open_destination(const syslog_settings& settings, const addrinfo* addresses,
+                      syslog_destination& destination)
 {
-    if (destination.protocol != SYSLOG_UDP) {
-        tcp_link& stream = destination.stream;
-        stream = make_tcp_link(destination.address, settings.host, settings.port);
-        if (destination.protocol == SYSLOG_TLS) {
-            std::string error;
-            stream.trust = make_tls_context(settings.tls, error);
-            if (!stream.trust) {
-                print_tls_error(stream, error);
-                return false;
-            }
-        }
-        const int error = connect_stream(stream);
-        if (!stream.tls_error.empty())
-            print_tls_error(stream, stream.tls_error);
-        else if (error != 0)
-            std::cout << "ERROR in connecting to " << settings.host << " port " << settings.port
-                      << ": " << strerror(error) << std::endl;
-        return error == 0;
-    }
-    destination.socket_fd =
-        socket(destination.address->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (destination.socket_fd == -1)
-        std::cout << "ERROR in opening socket" << std::endl;
-    destination.pacer = make_udp_pacer(settings.rate);
-    return destination.socket_fd != -1;
+    transport_events events;
+    const bool opened = open_transport(destination, addresses, settings.protocol, settings.rate,
+                                       settings.tls, events);
+    print_transport_events(destination, events);
+    return opened;
 }
 
 // Connects and sends; the connection is closed (TLS: close_notify) on return.
 int connect_and_send(const command_line& args, const syslog_settings& settings,
-                     const addrinfo* address)
+                     const addrinfo* addresses)
 {
     syslog_destination destination;
-    destination.address = address;
-    destination.protocol = settings.protocol;
+    destination.host = settings.host;
+    destination.port = settings.port;
     const destination_closer closer{destination};
-    if (!open_destination(settings, destination))
+    if (!open_destination(settings, addresses, destination))
         return -1;
     if (args.all)
         forward_archives(args.log_path, destination, args.slow, stop_signal);

@@ -1,39 +1,57 @@
 // SPDX-License-Identifier: Apache-2.0
-// syslog_transport.cpp: one entry for both transports, so that the line
-// sender reads, builds and hands over lines the same way whatever carries them.
+// syslog_transport.cpp: the dispatch, and the set-up that differs by
+// protocol; everything else lives with its transport.
 #include "syslog_transport.h"
 
-#include <cerrno>
-#include <sys/socket.h>
-
 namespace {
-void send_datagram(syslog_destination& destination, std::string_view datagram,
-                   delivery_count& count)
+bool open_stream_transport(syslog_destination& destination, const addrinfo* addresses,
+                           syslog_protocol protocol, const tls_settings& tls,
+                           transport_events& events)
 {
-    pace_line(destination.pacer);
-    ssize_t result = 0;
-    do {
-        result = sendto(destination.socket_fd, datagram.data(), datagram.size(), 0,
-                        destination.address->ai_addr, destination.address->ai_addrlen);
-    } while (result == -1 && errno == EINTR);
-    if (result != -1)
-        ++count.sent;
-    else
-        count_failure(count, errno);
+    stream_link& stream = destination.link.emplace<stream_link>();
+    stream.addresses = addresses;
+    stream.host = destination.host;
+    if (protocol == SYSLOG_TLS) {
+        std::string error;
+        stream.trust = make_tls_context(tls, error);
+        if (!stream.trust) {
+            events.push_back(transport_event{TRANSPORT_TLS_REFUSED, error});
+            return false;
+        }
+    }
+    return open_stream(stream, events);
 }
 }  // namespace
 
-void send_message(syslog_destination& destination, std::string_view message,
-                  delivery_count& count)
+bool open_transport(syslog_destination& destination, const addrinfo* addresses,
+                    syslog_protocol protocol, long long rate, const tls_settings& tls,
+                    transport_events& events)
 {
-    if (destination.protocol != SYSLOG_UDP)
-        append_frame(destination.stream, message, count);
-    else
-        send_datagram(destination, message, count);
+    if (protocol != SYSLOG_UDP)
+        return open_stream_transport(destination, addresses, protocol, tls, events);
+    return open_udp(destination.link.emplace<udp_link>(), addresses, rate, events);
 }
 
-void flush_messages(syslog_destination& destination, delivery_count& count)
+transport_events send_message(syslog_destination& destination, std::string_view message,
+                              delivery_count& count)
 {
-    if (destination.protocol != SYSLOG_UDP)
-        flush_frames(destination.stream, count);
+    if (stream_link* stream = std::get_if<stream_link>(&destination.link))
+        return stream_send(*stream, message, count);
+    send_datagram(std::get<udp_link>(destination.link), message, count);
+    return {};
+}
+
+transport_events flush_messages(syslog_destination& destination, delivery_count& count)
+{
+    if (stream_link* stream = std::get_if<stream_link>(&destination.link))
+        return stream_flush(*stream, count);
+    return {};
+}
+
+void close_transport(syslog_destination& destination)
+{
+    if (stream_link* stream = std::get_if<stream_link>(&destination.link))
+        close_stream(*stream);
+    else
+        close_udp(std::get<udp_link>(destination.link));
 }

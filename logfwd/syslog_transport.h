@@ -1,34 +1,48 @@
 // SPDX-License-Identifier: Apache-2.0
-// syslog_transport.h: how the lines of a run reach the syslog server, paced
-// UDP datagrams or octet-counted frames over one TCP connection.
+// syslog_transport.h: the one way lines of a run reach the syslog server,
+// whatever carries them: paced UDP datagrams (udp_transport.h), or
+// octet-counted frames over TCP, plain or inside TLS (stream_transport.h).
+// Plain functions that dispatch on what the destination holds.
 #pragma once
 
 #include <netdb.h>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "delivery_count.h"
-#include "tcp_link.h"
-#include "udp_pacer.h"
+#include "stream_transport.h"
+#include "tls_session.h"
+#include "transport_event.h"
+#include "udp_transport.h"
 
 // SYSLOG_TLS is SYSLOG_TCP inside TLS (RFC 5425): the same frames, the same stream.
 enum syslog_protocol { SYSLOG_UDP, SYSLOG_TCP, SYSLOG_TLS };
 
-// The run's link to the server: the first resolved address and, for UDP, the
-// socket opened for it and the pacing schedule; for TCP, the connection. The
-// run owns it; the senders write through it.
+// The run's link to the server: host and port as the settings give them (for
+// messages), and the fields of its one transport. The run owns it; the
+// senders write through it.
 struct syslog_destination {
-    const addrinfo* address = nullptr;
-    int socket_fd = -1;  // UDP only
-    syslog_protocol protocol = SYSLOG_UDP;
-    udp_pacer pacer;     // UDP only; unpaced unless set
-    tcp_link stream;     // TCP only
+    std::string host;
+    std::string port;
+    std::variant<udp_link, stream_link> link;
 };
 
-// Sends one message: a datagram (after its turn in the pacing schedule) or a
-// frame added to the stream's buffer, counted once the kernel has taken it.
-void send_message(syslog_destination& destination, std::string_view message,
-                  delivery_count& count);
+// Opens protocol's transport to the first of addresses: a UDP socket paced
+// at rate lines per second, or the connection (for TLS verified with tls).
+// False when it cannot be had; events say why. Nothing is sent yet.
+bool open_transport(syslog_destination& destination, const addrinfo* addresses,
+                    syslog_protocol protocol, long long rate, const tls_settings& tls,
+                    transport_events& events);
 
-// Hands every buffered message to the kernel (TCP); nothing to do for UDP.
-void flush_messages(syslog_destination& destination, delivery_count& count);
+// Sends one message, or (streams) queues its frame and writes when enough
+// wait. Returns what happened to the connection meanwhile.
+transport_events send_message(syslog_destination& destination, std::string_view message,
+                              delivery_count& count);
+
+// Streams: writes everything and waits until the server's TCP acknowledged
+// it (or the link gave up, or a stop signal came); returns early at each
+// event, so call it until it returns none. Nothing to do for UDP.
+transport_events flush_messages(syslog_destination& destination, delivery_count& count);
+
+void close_transport(syslog_destination& destination);

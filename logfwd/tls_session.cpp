@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // TLS for the syslog stream (RFC 5425) with OpenSSL. The host check is
 // OpenSSL's own (SSL_set1_host, or the IP address for literals), never ours.
-// Under TLS 1.3 a server that refuses the client's certificate says so only
-// after the client's handshake has ended, so when a certificate was asked
-// for, tls_connect waits for the server's verdict before reporting success.
+// Under TLS 1.3 a server refuses the client's certificate, or hangs up, only
+// after the client's handshake has ended, so tls_connect waits for the
+// server's verdict before reporting success. Sockets are non-blocking
+// throughout; every wait ends at a stop signal.
 #include "tls_session.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -20,11 +21,13 @@
 #include <unistd.h>
 
 namespace {
-using steady = std::chrono::steady_clock;
+// After a TLS 1.3 server's TCP acknowledged the client's last flight: how long
+// a server that sends no session ticket has to refuse the client (measured:
+// an OpenSSL server's alert comes within a few milliseconds on loopback).
+const int VERDICT_GRACE_MS = 250;
 
 // What the callbacks learn during one handshake (the session's app data).
 struct handshake_notes {
-    bool certificate_requested = false;
     bool ticket_received = false;
 };
 
@@ -129,14 +132,6 @@ handshake_notes* notes_of(SSL* ssl)
     return static_cast<handshake_notes*>(SSL_get_app_data(ssl));
 }
 
-// Called when the server asks for a client certificate.
-int note_certificate_request(SSL* ssl, void*)
-{
-    if (handshake_notes* notes = notes_of(ssl))
-        notes->certificate_requested = true;
-    return 1;
-}
-
 // Called for each TLS 1.3 session ticket: the server has accepted the client.
 int note_ticket(SSL* ssl, SSL_SESSION*)
 {
@@ -160,40 +155,41 @@ bool expect_host(SSL* ssl, const std::string& host)
                     const_cast<char*>(host.c_str())) == 1;
 }
 
-// Waits until fd is ready for events or the deadline passes (error: ETIMEDOUT).
-bool wait_for(int fd, short events, steady::time_point deadline, std::string& error)
+// Waits for events on fd until deadline_ms: LINK_STOPPED, or the handshake's
+// failure once the deadline passed.
+link_status wait_until(int fd, short events, long long deadline_ms)
 {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - steady::now());
-        if (left.count() <= 0) {
-            error = strerror(ETIMEDOUT);
-            return false;
-        }
-        pollfd watched{fd, events, 0};
-        const int ready = poll(&watched, 1, static_cast<int>(left.count()) + 1);
-        if (ready > 0)
-            return true;
-        if (ready == -1 && errno != EINTR) {
-            error = strerror(errno);
-            return false;
-        }
+        if (stop_signalled())
+            return link_status{LINK_STOPPED, ""};
+        const long long left = deadline_ms - monotonic_ms();
+        if (left <= 0)
+            return link_status{LINK_TLS_FAILED, strerror(ETIMEDOUT)};
+        if (tcp_wait(fd, events, static_cast<int>(left)) != 0)
+            return link_status{};
     }
 }
 
-// Why an SSL call that returned result failed: the verification's verdict
-// first, then OpenSSL's error queue, then the system's.
-std::string failure_reason(SSL* ssl, int result)
+// Why an SSL call failed with kind: the verification's verdict first, then a
+// close by the server (a close_notify, or the end of the stream without one),
+// then OpenSSL's error queue, then the system's (errno as the call left it).
+std::string failure_reason(SSL* ssl, int kind, int system_error)
 {
     const long verdict = SSL_get_verify_result(ssl);
     if (verdict != X509_V_OK) {
         ERR_clear_error();
         return X509_verify_cert_error_string(verdict);
     }
-    const int kind = SSL_get_error(ssl, result);
-    if (kind == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_last_error() == 0)
-        return strerror(errno);
-    return openssl_reason("the server closed the connection");
+    const bool unexpected_eof =
+        ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+    if (kind == SSL_ERROR_ZERO_RETURN || unexpected_eof ||
+        (kind == SSL_ERROR_SYSCALL && system_error == 0 && ERR_peek_error() == 0)) {
+        ERR_clear_error();
+        return CLOSED_BY_SERVER;
+    }
+    if (kind == SSL_ERROR_SYSCALL && system_error != 0 && ERR_peek_error() == 0)
+        return strerror(system_error);
+    return openssl_reason(CLOSED_BY_SERVER);
 }
 
 // A read or write that must wait for the socket: which way, else 0.
@@ -204,47 +200,6 @@ short wanted_events(int kind)
     if (kind == SSL_ERROR_WANT_WRITE)
         return POLLOUT;
     return 0;
-}
-
-bool handshake(SSL* ssl, int fd, steady::time_point deadline, std::string& error)
-{
-    for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        const int result = SSL_connect(ssl);
-        if (result == 1)
-            return true;
-        const short events = wanted_events(SSL_get_error(ssl, result));
-        if (events == 0) {
-            error = failure_reason(ssl, result);
-            return false;
-        }
-        if (!wait_for(fd, events, deadline, error))
-            return false;
-    }
-}
-
-// TLS 1.3, after a certificate request: a session ticket means the server took
-// the client; an alert means it did not. A server that sends neither before
-// the deadline is given the benefit of the doubt.
-bool await_verdict(SSL* ssl, int fd, steady::time_point deadline, std::string& error)
-{
-    const handshake_notes* notes = notes_of(ssl);
-    for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        char byte = 0;
-        const int result = SSL_read(ssl, &byte, 1);
-        if (result > 0 || notes->ticket_received)
-            return true;
-        if (SSL_get_error(ssl, result) != SSL_ERROR_WANT_READ) {
-            error = failure_reason(ssl, result);
-            return false;
-        }
-        std::string ignored;
-        if (!wait_for(fd, POLLIN, deadline, ignored))
-            return true;
-    }
 }
 
 // OpenSSL writes to the socket with write(2), which raises SIGPIPE on a closed
@@ -277,23 +232,82 @@ struct sigpipe_guard {
     sigpipe_guard& operator=(const sigpipe_guard&) = delete;
 };
 
-// Sets O_NONBLOCK for the handshake, whatever the caller uses afterwards.
-struct nonblocking_scope {
-    int fd;
-    int flags;
-    explicit nonblocking_scope(int socket_fd) : fd(socket_fd), flags(fcntl(fd, F_GETFL))
-    {
-        if (flags != -1)
-            fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+link_status handshake(SSL* ssl, int fd, long long deadline_ms)
+{
+    for (;;) {
+        ERR_clear_error();
+        errno = 0;
+        const int result = SSL_connect(ssl);
+        if (result == 1)
+            return link_status{};
+        const int kind = SSL_get_error(ssl, result);
+        const short events = wanted_events(kind);
+        if (events == 0)
+            return link_status{LINK_TLS_FAILED, failure_reason(ssl, kind, errno)};
+        const link_status waited = wait_until(fd, events, deadline_ms);
+        if (waited.failure != LINK_FINE)
+            return waited;
     }
-    ~nonblocking_scope()
-    {
-        if (flags != -1)
-            fcntl(fd, F_SETFL, flags);
+}
+
+// Reads records until none is left: tickets and alerts take effect, data is dropped.
+link_status read_records(SSL* ssl)
+{
+    char dropped[4096];
+    for (int reads = 0; reads < 16; ++reads) {
+        ERR_clear_error();
+        errno = 0;
+        const int result = SSL_read(ssl, dropped, sizeof(dropped));
+        if (result > 0)
+            continue;
+        const int kind = SSL_get_error(ssl, result);
+        if (wanted_events(kind) != 0)
+            break;
+        return link_status{LINK_BROKEN, failure_reason(ssl, kind, errno)};
     }
-    nonblocking_scope(const nonblocking_scope&) = delete;
-    nonblocking_scope& operator=(const nonblocking_scope&) = delete;
-};
+    return link_status{};
+}
+
+bool flight_acknowledged(int fd)
+{
+    std::uint64_t unacknowledged = 0;
+    return tcp_unacknowledged(fd, unacknowledged) && unacknowledged == 0;
+}
+
+// TLS 1.3 ends the client's handshake before the server has read the
+// client's last flight (its certificate, when asked for, and Finished): a
+// server refuses the certificate, or hangs up, only after that, and lines
+// sent meanwhile would be acknowledged by its TCP and lost. So the client
+// waits for the server's verdict: a session ticket (taken), an alert
+// (refused), a close (hung up). OpenSSL servers (rsyslog's ossl driver,
+// openssl s_server) answer a KeyUpdate request only when they next send data,
+// which a syslog server never does; so a server that sends no ticket gets
+// VERDICT_GRACE_MS once its TCP acknowledged the flight.
+link_status await_verdict(SSL* ssl, int fd, long long deadline_ms)
+{
+    const handshake_notes* notes = notes_of(ssl);
+    long long verdict_due = -1;
+    int poll_ms = 1;
+    for (;;) {
+        const link_status incoming = read_records(ssl);
+        if (incoming.failure != LINK_FINE)
+            return incoming.reason == CLOSED_BY_SERVER
+                       ? incoming
+                       : link_status{LINK_TLS_FAILED, incoming.reason};
+        if (notes->ticket_received)
+            return link_status{};
+        if (verdict_due < 0 && flight_acknowledged(fd))
+            verdict_due = monotonic_ms() + VERDICT_GRACE_MS;
+        const long long now = monotonic_ms();
+        if (verdict_due >= 0 && now >= verdict_due)
+            return link_status{};
+        const long long until = verdict_due >= 0 ? verdict_due : std::min(deadline_ms, now + poll_ms);
+        poll_ms = std::min(poll_ms * 2, 50);
+        const link_status waited = wait_until(fd, POLLIN, until);
+        if (waited.failure == LINK_STOPPED || (waited.failure != LINK_FINE && now >= deadline_ms))
+            return waited;
+    }
+}
 }  // namespace
 
 tls_context make_tls_context(const tls_settings& settings, std::string& error)
@@ -309,7 +323,6 @@ tls_context make_tls_context(const tls_settings& settings, std::string& error)
     // A partial write returns what went out, like write(2) does; a retry may
     // then come from a moved buffer.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    SSL_CTX_set_cert_cb(ctx, note_certificate_request, nullptr);
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL);
     SSL_CTX_sess_set_new_cb(ctx, note_ticket);
     if (!load_trust(ctx, settings, error) || !load_client_certificate(ctx, settings, error))
@@ -317,93 +330,74 @@ tls_context make_tls_context(const tls_settings& settings, std::string& error)
     return context;
 }
 
-tls_session tls_connect(SSL_CTX* context, int fd, const std::string& host, int timeout_ms,
-                        std::string& error)
+link_status tls_connect(tls_session& session, SSL_CTX* context, int fd, const std::string& host,
+                        long long deadline_ms)
 {
-    const steady::time_point deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
-    tls_session session;
     session.ssl.reset(SSL_new(context));
     SSL* ssl = session.ssl.get();
     if (!ssl || SSL_set_fd(ssl, fd) != 1 || !expect_host(ssl, host)) {
-        error = openssl_reason("cannot set up a TLS session");
-        return {};
+        session.ssl.reset();
+        return link_status{LINK_TLS_FAILED, openssl_reason("cannot set up a TLS session")};
     }
     handshake_notes notes;
     SSL_set_app_data(ssl, &notes);
-    bool ready = false;
+    link_status status;
     {
         const sigpipe_guard no_sigpipe;
-        const nonblocking_scope nonblocking(fd);
-        ready = handshake(ssl, fd, deadline, error) &&
-                (!notes.certificate_requested || SSL_version(ssl) < TLS1_3_VERSION ||
-                 await_verdict(ssl, fd, deadline, error));
+        status = handshake(ssl, fd, deadline_ms);
+        if (status.failure == LINK_FINE && SSL_version(ssl) >= TLS1_3_VERSION)
+            status = await_verdict(ssl, fd, deadline_ms);
     }
     SSL_set_app_data(ssl, nullptr);
-    if (!ready)
-        return {};
-    return session;
+    if (status.failure != LINK_FINE && status.failure != LINK_BROKEN)
+        session.ssl.reset();
+    return status;
 }
 
-ssize_t tls_write(tls_session& session, const void* data, size_t size)
+ssize_t tls_send(tls_session& session, const char* data, size_t size, link_status& failure)
 {
     SSL* ssl = session.ssl.get();
-    if (size == 0)
-        return 0;
     const int length = size > INT_MAX ? INT_MAX : static_cast<int>(size);
     const sigpipe_guard no_sigpipe;
-    for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        const int result = SSL_write(ssl, data, length);
-        if (result > 0)
-            return result;
-        const int kind = SSL_get_error(ssl, result);
-        const short events = wanted_events(kind);
-        if (events != 0) {
-            const int fd = SSL_get_fd(ssl);
-            const int flags = fcntl(fd, F_GETFL);
-            if (flags != -1 && (flags & O_NONBLOCK) == 0) {
-                // A blocking socket gives up only when its send timeout ran out.
-                session.error = strerror(ETIMEDOUT);
-                errno = ETIMEDOUT;
-                return -1;
-            }
-            pollfd watched{fd, events, 0};
-            if (poll(&watched, 1, -1) == -1)
-                return -1;  // EINTR: the caller retries with the same bytes
-            continue;
-        }
-        const int system_error = errno;
-        session.error = failure_reason(ssl, result);
-        if (kind == SSL_ERROR_SYSCALL && system_error != 0)
-            errno = system_error;
-        else
-            errno = kind == SSL_ERROR_SSL ? EPROTO : ECONNRESET;
-        return -1;
-    }
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_write(ssl, data, length);
+    if (result > 0)
+        return result;
+    const int kind = SSL_get_error(ssl, result);
+    if (wanted_events(kind) != 0)
+        return 0;
+    failure = link_status{LINK_BROKEN, failure_reason(ssl, kind, errno)};
+    return -1;
 }
 
-void tls_close(tls_session& session)
+std::uint64_t tls_wire_written(const tls_session& session)
+{
+    return BIO_number_written(SSL_get_wbio(session.ssl.get()));
+}
+
+link_status tls_read_incoming(tls_session& session)
+{
+    const sigpipe_guard no_sigpipe;
+    return read_records(session.ssl.get());
+}
+
+void tls_close(tls_session& session, long long deadline_ms)
 {
     SSL* ssl = session.ssl.get();
-    // After a fatal error OpenSSL refuses to send anything more.
-    if (ssl && session.error.empty()) {
+    if (ssl) {
         const sigpipe_guard no_sigpipe;
         const int fd = SSL_get_fd(ssl);
-        const nonblocking_scope nonblocking(fd);
-        const steady::time_point deadline = steady::now() + std::chrono::milliseconds(2000);
-        std::string ignored;
         for (;;) {
             ERR_clear_error();
             const int result = SSL_shutdown(ssl);
             if (result == 1)
                 break;
             const short events = result == 0 ? POLLIN : wanted_events(SSL_get_error(ssl, result));
-            if (events == 0 || !wait_for(fd, events, deadline, ignored))
+            if (events == 0 || wait_until(fd, events, deadline_ms).failure != LINK_FINE)
                 break;
         }
         ERR_clear_error();
     }
     session.ssl.reset();
-    session.error.clear();
 }

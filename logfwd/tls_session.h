@@ -4,10 +4,13 @@
 // connection. The socket stays the caller's; a session only borrows it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <openssl/ssl.h>
 #include <string>
 #include <sys/types.h>
+
+#include "tcp_connection.h"
 
 // What the settings file says about trust and the client's own certificate;
 // empty paths mean "not set".
@@ -31,27 +34,37 @@ struct tls_session_releaser {
     void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
 
-// One TLS session over a borrowed socket; the handle frees the session
-// (without a close_notify: tls_close sends that) and never closes the socket.
+// One TLS session over a borrowed, non-blocking socket; the handle frees the
+// session (without a close_notify: tls_close sends that) and never closes
+// the socket.
 struct tls_session {
     std::unique_ptr<SSL, tls_session_releaser> ssl;
-    std::string error;  // why the last tls_write failed, readable
 };
 
-// Runs the handshake over fd (connected, blocking or not) within timeout_ms
-// and checks that the server's certificate chains to a trusted authority and
-// names host (a DNS name, or an IPv4/IPv6 address literal). SNI is sent for
-// names. On failure: an empty session, and error says why.
-tls_session tls_connect(SSL_CTX* context, int fd, const std::string& host, int timeout_ms,
-                        std::string& error);
+// Runs the handshake over fd until deadline_ms (monotonic_ms) and checks that
+// the server's certificate chains to a trusted authority and names host (a
+// DNS name, sent as SNI, or an IPv4/IPv6 address literal). Under TLS 1.3 it
+// then waits for the server's verdict on the client's last flight (see
+// tls_session.cpp). LINK_TLS_FAILED with the reason; LINK_BROKEN ("closed by
+// the server") for a server that hung up right after the handshake.
+link_status tls_connect(tls_session& session, SSL_CTX* context, int fd, const std::string& host,
+                        long long deadline_ms);
 
-// write(2) for a session: the count of bytes taken (at least 1), or -1 with
-// errno set (EINTR: try again with the same bytes; EPIPE, ECONNRESET, EPROTO
-// or, once a blocking socket's SO_SNDTIMEO ran out, ETIMEDOUT: the connection
-// is unusable, session.error says why). On a non-blocking socket it waits
-// while the socket's buffer is full.
-ssize_t tls_write(tls_session& session, const void* data, size_t size);
+// SSL_write without blocking: the plaintext bytes taken (the records that
+// carry them are written whole), 0 when the socket is full, -1 with failure
+// set.
+ssize_t tls_send(tls_session& session, const char* data, size_t size, link_status& failure);
 
-// Sends the close_notify alert (so that the server keeps the last records)
-// and releases the session; the caller closes the socket afterwards.
-void tls_close(tls_session& session);
+// Bytes of the connection that TLS has written to the socket so far, the
+// handshake included.
+std::uint64_t tls_wire_written(const tls_session& session);
+
+// Reads what the server sent: session tickets are taken, anything else
+// dropped; LINK_BROKEN for a close_notify or a closed connection ("closed by
+// the server") and for an alert (its text).
+link_status tls_read_incoming(tls_session& session);
+
+// Sends the close_notify (so that the server keeps the last records) and,
+// unless a stop signal came, waits for the server's until deadline_ms;
+// releases the session. The caller closes the socket afterwards.
+void tls_close(tls_session& session, long long deadline_ms);

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "stop_signals.h"
+
 namespace {
 const long long NS_PER_SEC = 1000000000LL;
 const long long MAX_BURST = 10;
@@ -64,7 +66,9 @@ void pace_line(udp_pacer& pacer)
     if (due <= now)
         return;
     const timespec wake{static_cast<time_t>(due / NS_PER_SEC), static_cast<long>(due % NS_PER_SEC)};
-    // A signal cuts the sleep short; the rest of at most one gap is slept again.
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+    // A signal cuts the sleep short; the rest of at most one gap is slept
+    // again, unless it was a stop signal.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR &&
+           stop_signal == 0) {
     }
 }

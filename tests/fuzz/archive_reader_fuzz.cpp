@@ -124,8 +124,7 @@ void check(const damage_plan& plan, const std::string& content)
         captured_output output;
         const volatile sig_atomic_t never_stopped = 0;
         syslog_destination target;
-        target.address = &destination;
-        target.socket_fd = FAKE_SOCKET;
+        target.link = udp_link{&destination, FAKE_SOCKET, udp_pacer()};
         const int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
         FUZZ_CHECK(fd != -1, "cannot open %s", file.path.c_str());
         send_archive(target, fd, file.path, plain, never_stopped);

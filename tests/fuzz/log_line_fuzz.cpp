@@ -79,8 +79,7 @@ void check_file(const std::string& input)
     captured_output output;
     const volatile sig_atomic_t never_stopped = 0;
     syslog_destination target;
-    target.address = &destination;
-    target.socket_fd = FAKE_SOCKET;
+    target.link = udp_link{&destination, FAKE_SOCKET, udp_pacer()};
     send_log_file(target, file.path, never_stopped);
     std::vector<std::string> lines = lines_of(input);
     FUZZ_CHECK(!stray_send, "datagram sent elsewhere than the destination");

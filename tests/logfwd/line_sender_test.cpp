@@ -51,8 +51,7 @@ protected:
     {
         testing::internal::CaptureStdout();
         syslog_destination target;
-        target.address = &destination;
-        target.socket_fd = sender;
+        target.link = udp_link{&destination, sender, udp_pacer()};
         send_log_file(target, path, stop_requested);
         const std::string printed = testing::internal::GetCapturedStdout();
         std::vector<char> buffer(1 << 17);

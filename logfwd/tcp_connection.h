@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: Apache-2.0
+// tcp_connection.h: one TCP connection to the syslog server, for the stream
+// transports (TCP, and TLS over it). Unlike a plain socket it never blocks:
+// every wait is cut into slices that a stop signal ends, and it tells how
+// many of the bytes written the server's TCP has acknowledged.
+#pragma once
+
+#include <cstdint>
+#include <netdb.h>
+#include <string>
+#include <sys/types.h>
+
+// What became of a connection attempt or of a connection, in one place: the
+// step that failed and a readable reason.
+enum link_failure {
+    LINK_FINE,
+    LINK_STOPPED,         // a stop signal ended the wait
+    LINK_CONNECT_FAILED,  // no TCP connection
+    LINK_TLS_FAILED,      // the TLS handshake or the verification failed
+    LINK_BROKEN,          // a connection that stood has broken
+};
+
+struct link_status {
+    link_failure failure = LINK_FINE;
+    std::string reason;
+};
+
+// The reasons of breaks that no errno names.
+extern const char* const CLOSED_BY_SERVER;
+extern const char* const NO_PROGRESS;
+
+struct tcp_connection {
+    int fd = -1;
+    std::uint64_t written = 0;  // bytes the kernel took on this connection
+};
+
+long long monotonic_ms();
+
+// True once a stop signal has come (stop_signals.h).
+bool stop_signalled();
+
+// Connects to the first of addresses, non-blocking, close-on-exec, with
+// keep-alive and a bounded send buffer, giving up at deadline_ms
+// (monotonic_ms): ETIMEDOUT's reason then.
+link_status tcp_connect(tcp_connection& connection, const addrinfo* addresses,
+                        long long deadline_ms);
+
+// send() without blocking and without SIGPIPE: the bytes taken, 0 when the
+// socket buffer is full, -1 with errno on failure.
+ssize_t tcp_send(tcp_connection& connection, const char* data, size_t size);
+
+// Bytes written on fd that the server's TCP has not acknowledged yet.
+bool tcp_unacknowledged(int fd, std::uint64_t& bytes);
+
+// Reads and drops what the server sent (a syslog server sends nothing):
+// LINK_BROKEN when it has closed its side ("closed by the server") or the
+// connection failed.
+link_status tcp_read_incoming(int fd);
+
+// Waits at most timeout_ms, and no longer than one slice, for events on fd;
+// the events that came, 0 when none did or a stop signal has come.
+short tcp_wait(int fd, short events, int timeout_ms);
+
+// Sleeps ms in slices; false when a stop signal cut it short.
+bool pause_unless_stopped(int ms);
+
+void tcp_close(tcp_connection& connection);
+
+// Closes with a reset: the kernel drops what the connection still holds
+// instead of sending it on after the close (a broken connection's bytes go
+// out again on the next one, or count as failed).
+void tcp_abort(tcp_connection& connection);
