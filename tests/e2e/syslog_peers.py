@@ -2,18 +2,20 @@
 """The other side of logfwd's traffic, for the end-to-end tests.
 
 UdpSink records every datagram byte for byte; TcpServer reads octet-counted
-frames and can die abruptly; Rsyslog is a real rsyslogd in the foreground
+frames and can stop reading; Rsyslog is a real rsyslogd in the foreground
 (imudp, imtcp, or imtcp with its OpenSSL driver for TLS) whose omfile action writes the fields it parsed from each
 message, one line each: facility|severity|timestamp|hostname|tag|msg.
 They listen on port 514 by default (6514 for TLS), so they run inside sandbox.sh (or another
 private network namespace). Beside them, the files that logfwd reads: its
 settings file and gzip archives.
 """
+import fcntl
 import os
 import socket
 import struct
 import subprocess
 import tempfile
+import termios
 import threading
 import time
 
@@ -99,9 +101,8 @@ def frames(data):
 
 
 class TcpServer:
-    """Accepts one connection on host:port and reads it until it has read
-    read_at_most bytes; then stops reading, and die() resets the connection
-    as a server killed with unread data does."""
+    """Accepts one connection on host:port (and no other: the listener closes),
+    reads it until it has read read_at_most bytes, then stops reading."""
 
     def __init__(self, read_at_most, host="127.0.0.1", port=SYSLOG_PORT):
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -115,27 +116,30 @@ class TcpServer:
         self._limit = read_at_most
         self._data = b""
         self._connection = None
-        self.full = threading.Event()
         self._thread = threading.Thread(target=self._receive, daemon=True)
         self._thread.start()
 
     def _receive(self):
         self._connection, _ = self._listener.accept()
+        self._listener.close()
         while len(self._data) < self._limit:
             chunk = self._connection.recv(min(65536, self._limit - len(self._data)))
             if not chunk:
                 break
             self._data += chunk
-        self.full.set()
 
     def messages(self):
         return frames(self._data)[0]
 
-    def die(self):
+    def acknowledged(self):
+        """Bytes its TCP acknowledged: those read, and those waiting unread."""
         self._thread.join(timeout=30)
-        self._listener.close()
+        unread = fcntl.ioctl(self._connection.fileno(), termios.FIONREAD, struct.pack("i", 0))
+        return len(self._data) + struct.unpack("i", unread)[0]
+
+    def close(self):
+        self._thread.join(timeout=30)
         if self._connection:
-            self._connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self._connection.close()
 
 
@@ -157,11 +161,13 @@ RSYSLOG_TLS_FILES = (' DefaultNetstreamDriverCAFile="{ca}" DefaultNetstreamDrive
 TLS_PORT = 6514
 
 
-def _port_bound(protocol, port):
-    """True when something in this network namespace listens on 127.0.0.1:port."""
+def port_bound(protocol, port):
+    """True when something in this network namespace listens on 127.0.0.1:port
+    (TCP: in state LISTEN, so that a closed connection on it does not count)."""
     wanted = "0100007F:%04X" % port
     with open("/proc/net/" + protocol) as table:
-        return any(line.split()[1] == wanted for line in table.readlines()[1:])
+        rows = [line.split() for line in table.readlines()[1:]]
+    return any(row[1] == wanted and (protocol == "udp" or row[3] == "0A") for row in rows)
 
 
 def _tcp_port_listening(port):
@@ -190,7 +196,7 @@ class Rsyslog:
         work = self._work.name
         conf = os.path.join(work, "rsyslog.conf")
         module, address, tls_files, driver = protocol, ' address="127.0.0.1"', "", ""
-        listening = lambda: _port_bound(protocol, port)
+        listening = lambda: port_bound(protocol, port)
         if protocol == "tls":
             module, address = "tcp", ""
             tls_files = RSYSLOG_TLS_FILES.format(**tls)

@@ -2,9 +2,12 @@
 """logfwd over TLS (RFC 5425) against rsyslog's OpenSSL stream driver on
 port 6514, with certificates that the tests make: the fields rsyslog parsed,
 a client certificate, and every way trust can fail (its line, exit status
-255, nothing received, the archives untouched)."""
+255, nothing received, the archives untouched); and against openssl s_server
+as TLS 1.3 servers that decide after the handshake (no session ticket, a
+refused client certificate, a close_notify after every handshake)."""
 import os
 import shutil
+import subprocess
 import tempfile
 import time
 import unittest
@@ -12,8 +15,8 @@ import unittest
 import harness
 from harness import LOGFWD, run
 from certificates import make_certificates
-from syslog_peers import (Rsyslog, SETTINGS_PATH, TLS_PORT, wait_until, write_archive,
-                          write_settings)
+from syslog_peers import (Rsyslog, SETTINGS_PATH, TLS_PORT, port_bound, wait_until,
+                          write_archive, write_settings)
 
 LINES = [b"Feb  3 10:11:01 ctrl-1 user.warn app[7]: disk: almost full",
          b"Feb  3 10:11:02 ctrl-2 user.info app: started"]
@@ -88,6 +91,55 @@ class TlsDeliveryTest(TlsCase):
         self.settings(host="[::1]", port=6514, ca_file=self.pem["ca.pem"],
                       cert_file=self.pem["client.pem"], key_file=self.pem["client.key"])
         self.assert_delivered(rsyslog)
+
+
+class OpensslServerTest(TlsCase):
+    def s_server(self, options, hang_up):
+        """openssl s_server on port 6514, TLS 1.3 without session tickets; it hangs
+        up after every handshake when its standard input is at its end."""
+        server = subprocess.Popen(
+            ["openssl", "s_server", "-quiet", "-tls1_3", "-num_tickets", "0", "-naccept", "10",
+             "-accept", "127.0.0.1:%d" % TLS_PORT, "-cert", self.pem["server.pem"],
+             "-key", self.pem["server.key"], "-CAfile", self.pem["ca.pem"]] + options,
+            stdin=subprocess.DEVNULL if hang_up else subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: server.poll() is None and server.kill())
+        self.assertTrue(wait_until(lambda: port_bound("tcp", TLS_PORT), timeout=20))
+        return server
+
+    def test_servers_that_decide_after_the_handshake(self):
+        self.maxDiff = None
+        frames = b"".join(b"%d %s" % (len(m), m) for m in (
+            b"<12>Feb  3 10:11:01 ctrl-1 app[7]: disk: almost full",
+            b"<14>Feb  3 10:11:02 ctrl-2 app: started"))
+        ask = ["-Verify", "1", "-verify_return_error"]
+        lost = "Connection to 127.0.0.1 port 6514 lost: closed by the server\n"
+        # (server options, hangs up, client certificate, output, status, received)
+        cases = [
+            (ask, False, "client", sent_line(self.log, 2), 0, frames),
+            (ask, False, "other-ca-server", "ERROR in TLS connection to 127.0.0.1 port 6514: "
+             "tlsv1 alert unknown ca (SSL alert number 48)\n", 255, b""),
+            # A close_notify after each handshake: 5 reconnections, and nothing counts as sent.
+            ([], True, None, lost + ("Reconnected to 127.0.0.1 port 6514\n" + lost) * 5 +
+             sent_line(self.log, 0) + "Failed to send 2 logs from %s file: closed by the server\n"
+             % self.log, 0, b""),
+        ]
+        for options, hang_up, client, output, status, received in cases:
+            with self.subTest(options=options, hang_up=hang_up, client=client):
+                server = self.s_server(options, hang_up)
+                keys = {}
+                if client:
+                    keys = dict(cert_file=self.pem[client + ".pem"],
+                                key_file=self.pem[client + ".key"])
+                self.settings(ca_file=self.pem["ca.pem"], **keys)
+                started = time.monotonic()
+                self.assertEqual(self.logfwd(self.log), (output, status))
+                # The verdict of a server that sends no session ticket comes within
+                # a fraction of a second, not at the handshake's 5 s limit.
+                if not hang_up:
+                    self.assertLess(time.monotonic() - started, 4)
+                server.kill()
+                self.assertEqual(server.communicate()[0], received)
 
 
 class TlsFailureTest(TlsCase):

@@ -148,7 +148,8 @@ TEST_F(stream_test, a_server_that_closes_breaks_the_connection_and_the_next_gets
     for (const std::string& message : MESSAGES)
         send_message(destination, message, count);
     const transport_events events = flush();
-    EXPECT_EQ(kinds(events), (std::vector<transport_event_kind>{TRANSPORT_LOST, TRANSPORT_RECONNECTED}));
+    EXPECT_EQ(kinds(events),
+              (std::vector<transport_event_kind>{TRANSPORT_LOST, TRANSPORT_RECONNECTED}));
     EXPECT_EQ(events[0].reason, "closed by the server");
     EXPECT_EQ((std::vector<long long>{count.sent, count.failed}), (std::vector<long long>{3, 0}));
     const int second = accept(listener, nullptr, nullptr);
@@ -187,7 +188,8 @@ TEST_F(stream_test, after_a_reset_the_next_connection_starts_at_the_first_frame_
     for (long long line = acknowledged; line < 1000; ++line)
         rest += "97 " + std::string(97, 'm');
     EXPECT_EQ(second_stream, rest);
-    EXPECT_EQ((std::vector<long long>{count.sent, count.failed}), (std::vector<long long>{1000, 0}));
+    EXPECT_EQ(count.sent, 1000);
+    EXPECT_EQ(count.failed, 0);
 }
 
 TEST_F(stream_test, a_stop_signal_ends_the_wait_for_acknowledgements_with_honest_counts)
