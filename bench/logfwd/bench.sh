@@ -13,7 +13,8 @@
 #    --octet-count -f over TCP; seconds until the last line arrived, lines
 #    arrived, datagrams dropped at rsyslog's full socket buffer, peak memory.
 #    One run each.
-#  stream: logfwd over TCP and over TLS into rsyslogd, RUNS runs each.
+#  stream: logfwd over TCP and over TLS, and logger -T --octet-count -f, into
+#    rsyslogd, RUNS runs each.
 #  rate check (RATE_CHECK="RATE..."; only this table then): for each rate,
 #    RUNS runs of logfwd over UDP at that rate into rsyslogd (imudp) while
 #    another process keeps one core busy; lines arrived in each run.
@@ -93,8 +94,9 @@ sink_table() {
 start_rsyslog() {
     rm -rf "$work/rsyslog"
     mkdir "$work/rsyslog"
-    global="" driver=""
+    global="" driver="" tls=""
     if [ "$1" = tls ]; then
+        tls=yes
         global=" DefaultNetstreamDriverCAFile=\"$work/certs/ca.pem\" DefaultNetstreamDriverCertFile=\"$work/certs/server.pem\" DefaultNetstreamDriverKeyFile=\"$work/certs/server.key\""
         driver=' StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="anon"'
         set -- tcp
@@ -114,7 +116,7 @@ CONF
     [ "$1" = udp ] || table=/proc/net/tcp bound=' 0100007F:0202 00000000:0000 0A '
     while ! grep -q "$bound" "$table"; do sleep 0.05; done
     probes=0
-    [ "$1" != tls ] || return 0
+    [ -z "$tls" ] || return 0
     option=--udp
     [ "$1" = udp ] || option=-T
     while [ "$(stat -c %s "$work/rsyslog/received" 2>/dev/null || echo 0)" -eq 0 ]; do
@@ -132,7 +134,7 @@ stop_rsyslog() {
 }
 
 received_lines() {
-    echo $(( $(stat -c %s "$work/rsyslog/received") / 2 - probes ))
+    echo $(( $(stat -c %s "$work/rsyslog/received" 2>/dev/null || echo 0) / 2 - probes ))
 }
 
 now() {
@@ -206,6 +208,8 @@ stream_table() {
             into_rsyslog "logfwd, TCP" "$lines" tcp "$logfwd" "$work/log.$lines"
             tls_settings
             into_rsyslog "logfwd, TLS" "$lines" tls "$logfwd" "$work/log.$lines"
+            into_rsyslog "logger -T --octet-count -f" "$lines" tcp \
+                logger -T --octet-count --rfc3164 -n 127.0.0.1 -P 514 -f "$work/log.$lines"
             i=$((i + 1))
         done
     done
