@@ -25,7 +25,8 @@ void compact(frame_queue& queue)
     queue.bytes.erase(0, gone);
     queue.start = 0;
     queue.written -= gone;
-    queue.marks.erase(queue.marks.begin(), queue.marks.begin() + static_cast<long>(queue.first_mark));
+    const auto kept = queue.marks.begin() + static_cast<long>(queue.first_mark);
+    queue.marks.erase(queue.marks.begin(), kept);
     queue.first_unwritten -= queue.first_mark;
     queue.first_mark = 0;
     for (frame_mark& mark : queue.marks)
@@ -64,7 +65,8 @@ void note_written(frame_queue& queue, size_t taken, std::uint64_t wire_total, bo
 long long drop_acknowledged(frame_queue& queue, std::uint64_t acked)
 {
     long long dropped = 0;
-    while (queue.first_mark < queue.first_unwritten && queue.marks[queue.first_mark].acked_at <= acked) {
+    while (queue.first_mark < queue.first_unwritten &&
+           queue.marks[queue.first_mark].acked_at <= acked) {
         queue.start = queue.marks[queue.first_mark++].end;
         ++dropped;
     }

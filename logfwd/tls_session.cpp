@@ -296,16 +296,19 @@ link_status await_verdict(SSL* ssl, int fd, long long deadline_ms)
                        : link_status{LINK_TLS_FAILED, incoming.reason};
         if (notes->ticket_received)
             return link_status{};
-        if (verdict_due < 0 && flight_acknowledged(fd))
-            verdict_due = monotonic_ms() + VERDICT_GRACE_MS;
         const long long now = monotonic_ms();
+        if (verdict_due < 0 && flight_acknowledged(fd))
+            verdict_due = now + VERDICT_GRACE_MS;
         if (verdict_due >= 0 && now >= verdict_due)
             return link_status{};
-        const long long until = verdict_due >= 0 ? verdict_due : std::min(deadline_ms, now + poll_ms);
+        if (verdict_due < 0 && now >= deadline_ms)
+            return link_status{LINK_TLS_FAILED, strerror(ETIMEDOUT)};
+        // Nothing tells of the acknowledgement: it is looked for at doubling intervals.
+        const long long until =
+            verdict_due >= 0 ? verdict_due : std::min(deadline_ms, now + poll_ms);
         poll_ms = std::min(poll_ms * 2, 50);
-        const link_status waited = wait_until(fd, POLLIN, until);
-        if (waited.failure == LINK_STOPPED || (waited.failure != LINK_FINE && now >= deadline_ms))
-            return waited;
+        if (wait_until(fd, POLLIN, until).failure == LINK_STOPPED)
+            return link_status{LINK_STOPPED, ""};
     }
 }
 }  // namespace
