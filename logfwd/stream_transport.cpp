@@ -136,7 +136,8 @@ std::string write_failure(int fd, int error)
 }
 
 // Writes unwritten bytes, as many as the socket takes: their count (0: the
-// socket is full), or -1 with failure set.
+// socket is full), or -1 with failure set. Under TLS at most a buffer's worth
+// at a time: the frames it completes wait for all of its records.
 ssize_t write_some(stream_link& link, link_status& failure)
 {
     frame_queue& frames = link.frames;
@@ -144,7 +145,7 @@ ssize_t write_some(stream_link& link, link_status& failure)
     const size_t size = unwritten_size(frames);
     ssize_t taken = 0;
     if (is_tls(link)) {
-        taken = tls_send(link.tls, data, size, failure);
+        taken = tls_send(link.tls, data, std::min(size, BUFFER_SIZE), failure);
     } else {
         taken = tcp_send(link.connection, data, size);
         if (taken == -1)
@@ -171,13 +172,15 @@ link_status wait_for_progress(stream_link& link)
     return link_status{};
 }
 
-// One step on a standing connection: what the server sent is read (a close
-// is a break), then a write; when nothing could be written, a wait.
+// One step on a standing connection: what the server sent, if anything, is
+// read (a close is a break), then a write; when nothing could be written, a wait.
 link_status step(stream_link& link)
 {
-    const link_status incoming = read_incoming(link);
-    if (incoming.failure != LINK_FINE)
-        return incoming;
+    if (tcp_wait(link.connection.fd, POLLIN | POLLRDHUP, 0) != 0) {
+        const link_status incoming = read_incoming(link);
+        if (incoming.failure != LINK_FINE)
+            return incoming;
+    }
     if (unwritten_size(link.frames) > 0) {
         link_status failure;
         const ssize_t taken = write_some(link, failure);

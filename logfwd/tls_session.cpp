@@ -360,18 +360,25 @@ link_status tls_connect(tls_session& session, SSL_CTX* context, int fd, const st
 ssize_t tls_send(tls_session& session, const char* data, size_t size, link_status& failure)
 {
     SSL* ssl = session.ssl.get();
-    const int length = size > INT_MAX ? INT_MAX : static_cast<int>(size);
     const sigpipe_guard no_sigpipe;
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_write(ssl, data, length);
-    if (result > 0)
-        return result;
-    const int kind = SSL_get_error(ssl, result);
-    if (wanted_events(kind) != 0)
-        return 0;
-    failure = link_status{LINK_BROKEN, failure_reason(ssl, kind, errno)};
-    return -1;
+    size_t taken = 0;
+    while (taken < size) {  // a record (at most 16 KiB) per SSL_write
+        const size_t left = size - taken;
+        ERR_clear_error();
+        errno = 0;
+        const int result =
+            SSL_write(ssl, data + taken, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        if (result > 0) {
+            taken += static_cast<size_t>(result);
+            continue;
+        }
+        const int kind = SSL_get_error(ssl, result);
+        if (wanted_events(kind) != 0)
+            break;
+        failure = link_status{LINK_BROKEN, failure_reason(ssl, kind, errno)};
+        return -1;
+    }
+    return static_cast<ssize_t>(taken);
 }
 
 std::uint64_t tls_wire_written(const tls_session& session)

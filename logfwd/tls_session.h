@@ -50,9 +50,9 @@ struct tls_session {
 link_status tls_connect(tls_session& session, SSL_CTX* context, int fd, const std::string& host,
                         long long deadline_ms);
 
-// SSL_write without blocking: the plaintext bytes taken (the records that
-// carry them are written whole), 0 when the socket is full, -1 with failure
-// set.
+// SSL_write without blocking, record after record until size bytes are
+// taken or the socket is full: the plaintext bytes taken (the records that
+// carry them are written whole), 0 when none, -1 with failure set.
 ssize_t tls_send(tls_session& session, const char* data, size_t size, link_status& failure);
 
 // Bytes of the connection that TLS has written to the socket so far, the
