@@ -158,7 +158,7 @@ into_rsyslog() {
     started=$(now)
     /usr/bin/time -f "%M" -o "$work/time" "$@" > "$work/out" || { cat "$work/out" "$work/time"; exit 1; }
     seen=-1 last=$(now) quiet=0
-    while [ "$quiet" -lt 30 ]; do
+    while [ "$quiet" -lt 150 ]; do
         count=$(received_lines)
         if [ "$count" != "$seen" ]; then
             seen=$count last=$(now) quiet=0
@@ -166,7 +166,7 @@ into_rsyslog() {
             quiet=$((quiet + 1))
         fi
         [ "$count" -ge "$lines" ] && break
-        sleep 0.1
+        sleep 0.02
     done
     stop_rsyslog
     overflows=$(( $(udp_overflows) - overflows ))
