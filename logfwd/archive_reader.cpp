@@ -17,6 +17,8 @@
 #include <vector>
 #include <zlib.h>
 
+#include "progress.h"
+
 namespace {
 const size_t INPUT_SIZE = 16 * 1024;
 const size_t BLOCK_SIZE = 64 * 1024;
@@ -180,6 +182,7 @@ void send_archive(syslog_destination& destination, int fd, const std::string& ar
 {
     archive_lines lines;
     lines.fd = fd;
+    progress_file(archive, fd);
     report_sent(plain, send_lines(line_reader{read_archive_line, &lines}, destination,
                                   stop_requested));
     if (!lines.damage.empty())

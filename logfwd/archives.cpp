@@ -19,6 +19,7 @@
 #include "archive_reader.h"
 #include "archive_snapshot.h"
 #include "line_sender.h"
+#include "progress.h"
 
 namespace {
 const char* const ARCHIVE_ENDING = ".gz";
@@ -38,8 +39,10 @@ void report_unopenable(const std::string& path)
 void pause_a_minute(const volatile sig_atomic_t& stop_requested)
 {
     std::cout << "Sleeping 1 min..." << std::endl;
-    for (unsigned left = SLOW_PAUSE_SECS; left > 0 && stop_requested == 0; --left)
+    for (unsigned left = SLOW_PAUSE_SECS; left > 0 && stop_requested == 0; --left) {
+        progress_wait("slow-mode pause", left);
         sleep(1);
+    }
 }
 
 void forward_archive(snapshot_file& archive, syslog_destination& destination, bool slow,

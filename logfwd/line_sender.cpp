@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "progress.h"
 #include "syslog_datagram.h"
 
 namespace {
@@ -104,6 +105,7 @@ delivery_count send_lines(line_reader lines, syslog_destination& destination,
     while (stop_requested == 0 && lines.read(lines.state, line)) {
         build_datagram(line, message);
         print_transport_events(destination, send_message(destination, message, count));
+        progress_line();
     }
     for (;;) {
         const transport_events events = flush_messages(destination, count);
@@ -143,6 +145,7 @@ void send_open_file(syslog_destination& destination, int fd, const std::string& 
         return;
     }
     file_lines lines(file.get());
+    progress_file(path, fd);
     const delivery_count count = send_lines(line_reader{read_file_line, &lines}, destination,
                                             stop_requested);
     // EINTR: a stop signal cut a read short; the run ends after this report.

@@ -16,6 +16,7 @@
 
 #include "archives.h"
 #include "line_sender.h"
+#include "progress.h"
 #include "settings.h"
 #include "stop_signals.h"
 
@@ -91,6 +92,7 @@ int connect_and_send(const command_line& args, const syslog_settings& settings,
     const destination_closer closer{destination};
     if (!open_destination(settings, addresses, destination))
         return -1;
+    const progress_display display;
     if (args.all)
         forward_archives(args.log_path, destination, args.slow, stop_signal);
     else

@@ -14,6 +14,7 @@ PACKAGES="
   libmosquitto-dev nlohmann-json3-dev libinih-dev zlib1g-dev
   mosquitto mosquitto-clients python3 python3-paho-mqtt
   rsyslog rsyslog-openssl openssl libssl-dev gzip logrotate util-linux bsdutils iproute2 iptables procps faketime time
+  tmux
   clang libclang-rt-14-dev llvm valgrind dpkg-dev
   groff-base man-db mandoc lintian
   g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf zlib1g-dev:armhf

@@ -4,16 +4,19 @@
 resolution and connection, the datagrams and frames, pacing, the archive
 pass and slow mode."""
 import os
+import re
+import shlex
 import shutil
 import socket
+import subprocess
 import time
 import unittest
 from pathlib import Path
 
 import harness
 from harness import LOGFWD, run
-from syslog_peers import (Rsyslog, SETTINGS_PATH, UdpSink, archive_content, write_archive,
-                          write_settings)
+from syslog_peers import (Rsyslog, SETTINGS_PATH, UdpSink, archive_content, wait_until,
+                          write_archive, write_settings)
 
 USAGE = ("Usage: {program} filename [all] [all slow]\n"
          "\tfilename: path of the file that contains the logs to send\n"
@@ -276,6 +279,33 @@ class SlowWithoutArchivesTest(LogfwdCase):
     def test_no_archive_means_no_pause(self):
         log = self.write_log("messages", [b"x"])
         self.assert_run([log, "all", "slow"], sent_line(log, 1), 0)
+
+
+class TerminalTest(LogfwdCase):
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-S", os.path.join(self.dir, "tmux"), "-f", "/dev/null"] +
+                              list(args), capture_output=True, text=True, check=True).stdout
+
+    def screen(self):
+        return self.tmux("capture-pane", "-p").rstrip("\n").split("\n")
+
+    def test_a_progress_line_while_sending_none_left_and_stdout_unchanged(self):
+        write_settings("host = 127.0.0.1\nrate = 20\n")  # 1.5 s for the log file: seen
+        log = self.write_log("messages", [b"x"] * 30)
+        write_archive(log + ".1.gz", b"y\n" * 5)
+        stdout = sent_line(log + ".1", 5) + sent_line(log, 30)
+        logfwd, to_file = shlex.join(harness.command(LOGFWD, log, "all")), os.path.join(self.dir, "out")
+        # Standard output in a file, then on the terminal as well.
+        self.tmux("new-session", "-d", "-x", "200", "-y", "50",
+                  "%s > %s; %s; echo status $?; read x" % (logfwd, to_file, logfwd))
+        self.addCleanup(self.tmux, "kill-server")
+        self.assertTrue(wait_until(lambda: len(self.screen()) == 2))
+        self.assertEqual(self.screen()[0], stdout.split("\n")[0])
+        self.assertRegex(self.screen()[1], r"^%s: \d+ lines, 100%% of 60 B" % re.escape(log))
+        self.assertTrue(wait_until(lambda: self.screen()[-1] == "status 0"))
+        self.assertEqual(self.screen(), stdout.splitlines() + ["status 0"])
+        with open(to_file) as out:
+            self.assertEqual(out.read(), stdout)
 
 
 if __name__ == "__main__":
