@@ -11,6 +11,8 @@
 #include <cstring>
 #include <poll.h>
 
+#include "progress.h"
+
 namespace {
 const size_t BUFFER_SIZE = 64 * 1024;  // unwritten bytes gathered before a write
 const int CONNECT_TIMEOUT_MS = 5000;   // the TCP connection, and again the TLS handshake
@@ -94,13 +96,25 @@ transport_event break_link(stream_link& link, const std::string& reason, deliver
     return transport_event{TRANSPORT_LOST, reason};
 }
 
+// The pause before a new connection, counted down on the progress line a
+// second at a time; false when a stop signal ended it.
+bool back_off(int pause_ms)
+{
+    for (int left_ms = pause_ms; left_ms > 0; left_ms -= 1000) {
+        progress_wait("reconnecting", (left_ms + 999) / 1000);
+        if (!pause_unless_stopped(std::min(left_ms, 1000)))
+            return false;
+    }
+    return true;
+}
+
 // New connections with a doubling pause until one stands, the budget is
 // spent (the link gives up) or a stop signal comes.
 void reconnect(stream_link& link, transport_events& events, delivery_count& count)
 {
     link_status attempt;
     while (link.reconnections < MAX_RECONNECTIONS) {
-        if (!pause_unless_stopped(link.backoff_ms))
+        if (!back_off(link.backoff_ms))
             return;
         ++link.reconnections;
         link.backoff_ms = std::min(link.backoff_ms * 2, MAX_BACKOFF_MS);
