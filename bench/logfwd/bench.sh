@@ -1,6 +1,6 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
-# bench.sh BUILD_DIR [LINES...]: three tables, inside tests/e2e/sandbox.sh so
+# bench.sh BUILD_DIR [LINES...]: several tables, inside tests/e2e/sandbox.sh so
 # that 127.0.0.1:514 and /etc/orvane are private.
 #  sink: lines per second of logfwd (rate = 0) sending a log file to a loopback
 #    UDP sink, beside the least a sender can do (min_sender.c, one sendto per
@@ -15,10 +15,15 @@
 #    One run each.
 #  stream: logfwd over TCP and over TLS, and logger -T --octet-count -f, into
 #    rsyslogd, RUNS runs each.
+#  terminal: logfwd (rate = 0) to the loopback UDP sink with its standard
+#    error on a terminal (a pseudo-terminal of script(1)), so that it draws
+#    its progress line, against the same run with standard error on
+#    /dev/null; both through script, alternately, RUNS runs each; the best
+#    of each, and their ratio.
 #  rate check (RATE_CHECK="RATE..."; only this table then): for each rate,
 #    RUNS runs of logfwd over UDP at that rate into rsyslogd (imudp) while
 #    another process keeps one core busy; lines arrived in each run.
-# PARTS="sink rsyslog stream" picks the tables (sink and rsyslog by default).
+# PARTS="sink rsyslog stream terminal" picks the tables (sink and rsyslog by default).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -212,6 +217,31 @@ stream_table() {
                 logger -T --octet-count --rfc3164 -n 127.0.0.1 -P 514 -f "$work/log.$lines"
             i=$((i + 1))
         done
+    done
+}
+
+# terminal_table LINES...: the progress line's cost; stdout is the terminal in both runs.
+terminal_table() {
+    printf 'host = 127.0.0.1\nrate = 0\n' > /etc/orvane/syslog_settings
+    echo "| standard error | lines | seconds | lines/s | CPU seconds | datagrams arrived | peak RSS (KiB) |"
+    echo "|---|---|---|---|---|---|---|"
+    for lines in "$@"; do
+        : > "$work/tty.runs"
+        : > "$work/null.runs"
+        i=0
+        while [ $i -lt "$runs" ]; do
+            one_run tty "$lines" script -qec "$logfwd $work/log.$lines" /dev/null >> "$work/tty.runs"
+            one_run null "$lines" script -qec "$logfwd $work/log.$lines 2>/dev/null" /dev/null >> "$work/null.runs"
+            i=$((i + 1))
+        done
+        for kind in tty null; do
+            sort -n "$work/$kind.runs" | head -1 | awk -v kind="$kind" -v lines="$lines" '{
+                printf "| %s | %d | %.2f | %.0f | %.2f | %d | %d |\n", kind == "tty" ? "a terminal" : "/dev/null",
+                       lines, $1, lines / $1, $3, $4, $2 }'
+        done
+        awk 'NR == FNR { if (t == "" || $1 < t) t = $1; next } { if (n == "" || $1 < n) n = $1 }
+             END { printf "\nterminal / no terminal: %.3f in seconds (goal: at most 1.02)\n\n", t / n }' \
+            "$work/tty.runs" "$work/null.runs"
     done
 }
 
