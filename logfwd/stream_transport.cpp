@@ -15,7 +15,7 @@
 
 namespace {
 const size_t BUFFER_SIZE = 64 * 1024;  // unwritten bytes gathered before a write
-const int CONNECT_TIMEOUT_MS = 5000;   // the TCP connection, and again the TLS handshake
+const int CONNECT_TIMEOUT_MS = 5000;   // each address's TCP connection, and the TLS handshake
 const long long STALL_LIMIT_MS = 30000;
 const int FIRST_BACKOFF_MS = 250;
 const int MAX_BACKOFF_MS = 4000;
@@ -44,12 +44,16 @@ void drop_connection(stream_link& link)
     link.up = false;
 }
 
-// A connection: TCP, then TLS with its checks. LINK_BROKEN leaves it up: the
-// server hung up right after the handshake, and the caller reports the break.
+// A connection: TCP to the first address that answers, then TLS with its
+// checks on that one alone. A server that answered and then failed the
+// handshake or the verification has given the verdict on the host: trying the
+// next address would hide a refusal (an impostor, an expired certificate)
+// behind a later "Connection refused", or pass it by silently.
+// LINK_BROKEN leaves it up: the server hung up right after the handshake, and
+// the caller reports the break.
 link_status connect_link(stream_link& link)
 {
-    link_status status =
-        tcp_connect(link.connection, link.addresses, monotonic_ms() + CONNECT_TIMEOUT_MS);
+    link_status status = tcp_connect(link.connection, link.addresses, CONNECT_TIMEOUT_MS);
     if (status.failure == LINK_FINE && is_tls(link))
         status = tls_connect(link.tls, link.trust.get(), link.connection.fd, link.host,
                              monotonic_ms() + CONNECT_TIMEOUT_MS);

@@ -18,7 +18,7 @@
 #include "transport_event.h"
 
 struct stream_link {
-    const addrinfo* addresses = nullptr;  // connections go to the first entry
+    const addrinfo* addresses = nullptr;  // every connection tries them in turn
     std::string host;                     // TLS: sent as SNI and checked in the certificate
     tls_context trust;                    // TLS only: every connection is verified with it
     tcp_connection connection;

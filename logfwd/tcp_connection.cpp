@@ -52,6 +52,27 @@ link_status finish_connect(int fd, long long deadline_ms)
         error = errno;
     return error == 0 ? link_status{} : failed(LINK_CONNECT_FAILED, error);
 }
+
+// One address: a new socket, connected by deadline_ms.
+link_status connect_to(tcp_connection& connection, const addrinfo& address, long long deadline_ms)
+{
+    tcp_close(connection);
+    const int fd = socket(address.ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                          IPPROTO_TCP);
+    if (fd == -1)
+        return failed(LINK_CONNECT_FAILED, errno);
+    connection.fd = fd;
+    const int on = 1;
+    const int send_buffer = SEND_BUFFER_BYTES;
+    if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on)) == -1 ||
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof(send_buffer)) == -1)
+        return failed(LINK_CONNECT_FAILED, errno);
+    if (connect(fd, address.ai_addr, address.ai_addrlen) == 0)
+        return link_status{};
+    if (errno != EINPROGRESS)
+        return failed(LINK_CONNECT_FAILED, errno);
+    return finish_connect(fd, deadline_ms);
+}
 }  // namespace
 
 long long monotonic_ms()
@@ -66,25 +87,16 @@ bool stop_signalled()
     return stop_signal != 0;
 }
 
-link_status tcp_connect(tcp_connection& connection, const addrinfo* addresses,
-                        long long deadline_ms)
+link_status tcp_connect(tcp_connection& connection, const addrinfo* addresses, int timeout_ms)
 {
-    tcp_close(connection);
-    const int fd = socket(addresses->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                          IPPROTO_TCP);
-    if (fd == -1)
-        return failed(LINK_CONNECT_FAILED, errno);
-    connection.fd = fd;
-    const int on = 1;
-    const int send_buffer = SEND_BUFFER_BYTES;
-    if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on)) == -1 ||
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof(send_buffer)) == -1)
-        return failed(LINK_CONNECT_FAILED, errno);
-    if (connect(fd, addresses->ai_addr, addresses->ai_addrlen) == 0)
-        return link_status{};
-    if (errno != EINPROGRESS)
-        return failed(LINK_CONNECT_FAILED, errno);
-    return finish_connect(fd, deadline_ms);
+    link_status status{LINK_CONNECT_FAILED, strerror(EADDRNOTAVAIL)};
+    for (const addrinfo* address = addresses; address; address = address->ai_next) {
+        status = connect_to(connection, *address, monotonic_ms() + timeout_ms);
+        if (status.failure != LINK_CONNECT_FAILED)
+            break;
+        tcp_close(connection);
+    }
+    return status;
 }
 
 ssize_t tcp_send(tcp_connection& connection, const char* data, size_t size)

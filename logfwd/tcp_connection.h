@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // tcp_connection.h: one TCP connection to the syslog server, for the stream
-// transports (TCP, and TLS over it). Unlike a plain socket it never blocks:
-// every wait is cut into slices that a stop signal ends, and it tells how
-// many of the bytes written the server's TCP has acknowledged.
+// transports (TCP, and TLS over it), to the first of its addresses that
+// answers. Unlike a plain socket it never blocks: every wait is cut into
+// slices that a stop signal ends, and it tells how many of the bytes written
+// the server's TCP has acknowledged.
 #pragma once
 
 #include <cstdint>
@@ -39,11 +40,11 @@ long long monotonic_ms();
 // True once a stop signal has come (stop_signals.h).
 bool stop_signalled();
 
-// Connects to the first of addresses, non-blocking, close-on-exec, with
-// keep-alive and a bounded send buffer, giving up at deadline_ms
-// (monotonic_ms): ETIMEDOUT's reason then.
-link_status tcp_connect(tcp_connection& connection, const addrinfo* addresses,
-                        long long deadline_ms);
+// Connects to each of addresses in turn, each given timeout_ms (ETIMEDOUT's
+// reason then), until one answers: non-blocking, close-on-exec, with
+// keep-alive and a bounded send buffer. LINK_CONNECT_FAILED with the last
+// address's reason when none did; a stop signal ends the attempts.
+link_status tcp_connect(tcp_connection& connection, const addrinfo* addresses, int timeout_ms);
 
 // send() without blocking and without SIGPIPE: the bytes taken, 0 when the
 // socket buffer is full, -1 with errno on failure.
