@@ -34,11 +34,15 @@ void compact(frame_queue& queue)
 }
 }  // namespace
 
-void add_frame(frame_queue& queue, std::string_view message)
+void add_frame(frame_queue& queue, std::string_view message, stream_framing framing)
 {
-    append_decimal(queue.bytes, message.size());
-    queue.bytes += ' ';
+    if (framing == FRAMING_OCTET_COUNTING) {
+        append_decimal(queue.bytes, message.size());
+        queue.bytes += ' ';
+    }
     queue.bytes.append(message);
+    if (framing == FRAMING_LF)
+        queue.bytes += '\n';
     queue.marks.push_back(frame_mark{queue.bytes.size(), 0});
 }
 

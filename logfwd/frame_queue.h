@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// frame_queue.h: the frames of a syslog stream (RFC 6587 octet counting,
-// "LEN SP MSG"), kept from the moment they are framed until the server's TCP
-// has acknowledged every byte of them, so that a new connection can send
-// again whatever the old one may have lost.
+// frame_queue.h: the frames of a syslog stream (RFC 6587: octet counting,
+// "LEN SP MSG", or a newline after each message), kept from the moment they
+// are framed until the server's TCP has acknowledged every byte of them, so
+// that a new connection can send again whatever the old one may have lost.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,12 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// How a message is framed on the stream.
+enum stream_framing {
+    FRAMING_OCTET_COUNTING,  // "LEN SP MSG" (RFC 6587 3.4.1), which RFC 5425 requires
+    FRAMING_LF,              // "MSG LF" (RFC 6587 3.4.2), for servers that read lines
+};
 
 struct frame_mark {
     size_t end = 0;                 // offset just past the frame in frame_queue::bytes
@@ -29,8 +35,9 @@ struct frame_queue {
     size_t first_unwritten = 0;     // the first mark not written whole
 };
 
-// The framer: appends the frame of message.
-void add_frame(frame_queue& queue, std::string_view message);
+// The framer: appends the frame of message. FRAMING_LF relies on messages
+// without a newline, which holds for messages made of lines read.
+void add_frame(frame_queue& queue, std::string_view message, stream_framing framing);
 
 size_t unwritten_size(const frame_queue& queue);
 long long frames_in(const frame_queue& queue);

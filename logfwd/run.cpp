@@ -59,7 +59,7 @@ command_line read_command_line(int argc, char** argv)
 
 address_list resolve(const syslog_settings& settings)
 {
-    const bool tcp = settings.protocol != SYSLOG_UDP;
+    const bool tcp = settings.transport.protocol != SYSLOG_UDP;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
@@ -70,14 +70,13 @@ address_list resolve(const syslog_settings& settings)
     return address_list(list);
 }
 
-// The UDP socket, or the connection, to the first address; false (reported)
-// when it cannot be had. Nothing has been sent at this point.
+// The UDP socket, or the connection; false (reported) when it cannot be had.
+// Nothing has been sent at this point.
 bool open_destination(const syslog_settings& settings, const addrinfo* addresses,
                       syslog_destination& destination)
 {
     transport_events events;
-    const bool opened = open_transport(destination, addresses, settings.protocol, settings.rate,
-                                       settings.tls, events);
+    const bool opened = open_transport(destination, addresses, settings.transport, events);
     print_transport_events(destination, events);
     return opened;
 }

@@ -26,6 +26,7 @@ const char* const RATE_KEY = "rate";
 const char* const CA_FILE_KEY = "ca_file";
 const char* const CERT_FILE_KEY = "cert_file";
 const char* const KEY_FILE_KEY = "key_file";
+const char* const FRAMING_KEY = "framing";
 const char* const SYSLOG_TLS_SERVICE = "6514";  // RFC 5425
 const long long MAX_UDP_RATE = 1000000000;
 const size_t LONGEST_LINE = 4096;  // bytes, the newline not counted
@@ -34,7 +35,7 @@ const size_t LONGEST_LINE = 4096;  // bytes, the newline not counted
 // "-" for "_" or by a few edits (edits_allowed) is refused as a misspelling.
 const char* const KNOWN_KEYS[] = {
     HOST_KEY, PROTOCOL_KEY, PORT_KEY, RATE_KEY, CA_FILE_KEY, CERT_FILE_KEY, KEY_FILE_KEY,
-    "framing",  // the stream's framing: not read yet, but its misspellings are refused already
+    FRAMING_KEY,
 };
 
 bool is_blank(char c)
@@ -158,15 +159,29 @@ bool read_path(const ConfigFile& file, const char* key, std::string& path)
     return path.empty() ? report_invalid(key, path) : true;
 }
 
+// The stream's framing; like rate for the streams, checked also where the
+// protocol does not use it (UDP), so that a typo shows before it matters.
+bool read_framing(const ConfigFile& file, stream_framing& framing)
+{
+    if (!file.ContainsKey(FRAMING_KEY))
+        return true;
+    const std::string value = file[FRAMING_KEY];
+    if (value != "octet-counting" && value != "lf")
+        return report_invalid(FRAMING_KEY, value);
+    framing = value == "lf" ? FRAMING_LF : FRAMING_OCTET_COUNTING;
+    return true;
+}
+
 // The optional keys; false (reported) for the first value out of its range.
 bool read_transport_settings(const ConfigFile& file, syslog_settings& settings)
 {
+    transport_settings& transport = settings.transport;
     if (file.ContainsKey(PROTOCOL_KEY)) {
         const std::string protocol = file[PROTOCOL_KEY];
         if (protocol != "udp" && protocol != "tcp" && protocol != "tls")
             return report_invalid(PROTOCOL_KEY, protocol);
-        settings.protocol = protocol == "tcp" ? SYSLOG_TCP : protocol == "tls" ? SYSLOG_TLS : SYSLOG_UDP;
-        if (settings.protocol == SYSLOG_TLS)
+        transport.protocol = protocol == "tcp" ? SYSLOG_TCP : protocol == "tls" ? SYSLOG_TLS : SYSLOG_UDP;
+        if (transport.protocol == SYSLOG_TLS)
             settings.port = SYSLOG_TLS_SERVICE;
     }
     long long number = 0;
@@ -180,11 +195,12 @@ bool read_transport_settings(const ConfigFile& file, syslog_settings& settings)
         const std::string rate = file[RATE_KEY];
         if (!read_decimal(rate, 0, MAX_UDP_RATE, number))
             return report_invalid(RATE_KEY, rate);
-        settings.rate = number;
+        transport.rate = number;
     }
-    return read_path(file, CA_FILE_KEY, settings.tls.ca_file) &&
-           read_path(file, CERT_FILE_KEY, settings.tls.cert_file) &&
-           read_path(file, KEY_FILE_KEY, settings.tls.key_file);
+    return read_framing(file, transport.framing) &&
+           read_path(file, CA_FILE_KEY, transport.tls.ca_file) &&
+           read_path(file, CERT_FILE_KEY, transport.tls.cert_file) &&
+           read_path(file, KEY_FILE_KEY, transport.tls.key_file);
 }
 
 // "[::1]": an IPv6 address in brackets, as URLs write it, is the address inside.

@@ -9,17 +9,10 @@
 #include "syslog_transport.h"
 #include "tls_session.h"
 
-// Lines per second of UDP unless the settings say otherwise. A default rsyslog
-// (imudp, 256 queued datagrams) must not stall longer than 25 ms at this rate;
-// why 10,000 and what it still loses on a loaded machine: bench/README.md.
-const long long DEFAULT_UDP_RATE = 10000;
-
 struct syslog_settings {
     std::string host;
-    syslog_protocol protocol = SYSLOG_UDP;
     std::string port = "514";
-    long long rate = DEFAULT_UDP_RATE;
-    tls_settings tls;
+    transport_settings transport;
 };
 
 // The first refusal of a settings file's text, line by line, or "" when there

@@ -269,7 +269,7 @@ transport_events stream_send(stream_link& link, std::string_view message, delive
         count_failure(count, link.status.reason);
         return {};
     }
-    add_frame(link.frames, message);
+    add_frame(link.frames, message, link.framing);
     if (unwritten_size(link.frames) < BUFFER_SIZE)
         return {};
     return drive(link, count, UNTIL_ROOM);

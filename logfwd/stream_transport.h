@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// stream_transport.h: syslog over one TCP connection with RFC 6587
-// octet-counted frames, plain or inside TLS (RFC 5425). A line counts as sent
-// once the server's TCP has acknowledged every byte of its frame; after a
-// break a new connection sends again from the first frame not wholly
-// acknowledged, so a line may arrive twice but none is lost in logfwd.
+// stream_transport.h: syslog over one TCP connection with RFC 6587 frames
+// (octet-counted, or ended by a newline), plain or inside TLS (RFC 5425). A
+// line counts as sent once the server's TCP has acknowledged every byte of
+// its frame; after a break a new connection sends again from the first frame
+// not wholly acknowledged, so a line may arrive twice but none is lost in
+// logfwd.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct stream_link {
     const addrinfo* addresses = nullptr;  // every connection tries them in turn
     std::string host;                     // TLS: sent as SNI and checked in the certificate
     tls_context trust;                    // TLS only: every connection is verified with it
+    stream_framing framing = FRAMING_OCTET_COUNTING;
     tcp_connection connection;
     tls_session tls;                      // the session over the connection (TLS only)
     frame_queue frames;

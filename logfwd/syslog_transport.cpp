@@ -5,15 +5,15 @@
 
 namespace {
 bool open_stream_transport(syslog_destination& destination, const addrinfo* addresses,
-                           syslog_protocol protocol, const tls_settings& tls,
-                           transport_events& events)
+                           const transport_settings& settings, transport_events& events)
 {
     stream_link& stream = destination.link.emplace<stream_link>();
     stream.addresses = addresses;
     stream.host = destination.host;
-    if (protocol == SYSLOG_TLS) {
+    stream.framing = settings.framing;
+    if (settings.protocol == SYSLOG_TLS) {
         std::string error;
-        stream.trust = make_tls_context(tls, error);
+        stream.trust = make_tls_context(settings.tls, error);
         if (!stream.trust) {
             events.push_back(transport_event{TRANSPORT_TLS_REFUSED, error});
             return false;
@@ -24,12 +24,11 @@ bool open_stream_transport(syslog_destination& destination, const addrinfo* addr
 }  // namespace
 
 bool open_transport(syslog_destination& destination, const addrinfo* addresses,
-                    syslog_protocol protocol, long long rate, const tls_settings& tls,
-                    transport_events& events)
+                    const transport_settings& settings, transport_events& events)
 {
-    if (protocol != SYSLOG_UDP)
-        return open_stream_transport(destination, addresses, protocol, tls, events);
-    return open_udp(destination.link.emplace<udp_link>(), addresses, rate, events);
+    if (settings.protocol != SYSLOG_UDP)
+        return open_stream_transport(destination, addresses, settings, events);
+    return open_udp(destination.link.emplace<udp_link>(), addresses, settings.rate, events);
 }
 
 transport_events send_message(syslog_destination& destination, std::string_view message,

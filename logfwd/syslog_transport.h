@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // syslog_transport.h: the one way lines of a run reach the syslog server,
 // whatever carries them: paced UDP datagrams (udp_transport.h), or
-// octet-counted frames over TCP, plain or inside TLS (stream_transport.h).
+// frames over TCP, plain or inside TLS (stream_transport.h).
 // Plain functions that dispatch on what the destination holds.
 #pragma once
 
@@ -28,12 +28,24 @@ struct syslog_destination {
     std::variant<udp_link, stream_link> link;
 };
 
-// Opens protocol's transport to the first of addresses: a UDP socket paced
-// at rate lines per second, or the connection (for TLS verified with tls).
-// False when it cannot be had; events say why. Nothing is sent yet.
+// Lines per second of UDP unless the settings say otherwise. A default rsyslog
+// (imudp, 256 queued datagrams) must not stall longer than 25 ms at this rate;
+// why 10,000 and what it still loses on a loaded machine: bench/README.md.
+const long long DEFAULT_UDP_RATE = 10000;
+
+// What a run's settings choose of the transport; each protocol reads its own.
+struct transport_settings {
+    syslog_protocol protocol = SYSLOG_UDP;
+    long long rate = DEFAULT_UDP_RATE;                // UDP: lines per second, 0 unpaced
+    stream_framing framing = FRAMING_OCTET_COUNTING;  // TCP, TLS
+    tls_settings tls;                                 // TLS
+};
+
+// Opens the transport: a UDP socket for the first of addresses, paced, or
+// the connection to the first of them that answers (for TLS verified). False
+// when it cannot be had; events say why. Nothing is sent yet.
 bool open_transport(syslog_destination& destination, const addrinfo* addresses,
-                    syslog_protocol protocol, long long rate, const tls_settings& tls,
-                    transport_events& events);
+                    const transport_settings& settings, transport_events& events);
 
 // Sends one message, or (streams) queues its frame and writes when enough
 // wait. Returns what happened to the connection meanwhile.

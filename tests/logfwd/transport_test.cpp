@@ -26,11 +26,12 @@ const std::vector<std::string> MESSAGES = {"<12>Jan 12 06:30:01 ctrl app[42]: di
 const std::string FRAMES = "50 <12>Jan 12 06:30:01 ctrl app[42]: disk almost full"
                            "4 <15>" + std::string("6 <11>\0\xff", 8);
 
-frame_queue queue_of(const std::vector<std::string>& messages)
+frame_queue queue_of(const std::vector<std::string>& messages,
+                     stream_framing framing = FRAMING_OCTET_COUNTING)
 {
     frame_queue queue;
     for (const std::string& message : messages)
-        add_frame(queue, message);
+        add_frame(queue, message, framing);
     return queue;
 }
 
@@ -49,6 +50,14 @@ TEST(frame_queue, a_frame_counts_once_its_last_byte_is_acknowledged)
     EXPECT_EQ(frames_in(queue), 1);
 }
 
+TEST(frame_queue, a_newline_framed_message_counts_once_its_newline_is_acknowledged)
+{
+    frame_queue queue = queue_of({"<15>", "<15>x"}, FRAMING_LF);
+    note_written(queue, 11, 11, true);
+    EXPECT_EQ(drop_acknowledged(queue, 4), 0);  // "<15>" without its newline
+    EXPECT_EQ(drop_acknowledged(queue, 11), 2);
+}
+
 TEST(frame_queue, tls_frames_wait_for_the_whole_write)
 {
     frame_queue queue = queue_of(MESSAGES);
@@ -63,7 +72,7 @@ TEST(frame_queue, compacting_keeps_the_frames_that_wait)
     frame_queue queue = queue_of(std::vector<std::string>(1000, std::string(97, 'm')));
     ASSERT_EQ(queue.bytes.size(), 100000U);
     note_written(queue, 100000, 100000, true);
-    add_frame(queue, "last");
+    add_frame(queue, "last", FRAMING_OCTET_COUNTING);
     EXPECT_EQ(drop_acknowledged(queue, 99900), 999);
     EXPECT_EQ(queue.start, 0U);  // compacted: one written frame and one unwritten are left
     rewind_frames(queue);
@@ -93,7 +102,8 @@ protected:
         destination.host = "syslog.example";
         destination.port = "514";
         transport_events events;
-        ASSERT_TRUE(open_transport(destination, &entry, SYSLOG_TCP, 0, tls_settings(), events));
+        const transport_settings tcp{SYSLOG_TCP, 0, FRAMING_OCTET_COUNTING, tls_settings()};
+        ASSERT_TRUE(open_transport(destination, &entry, tcp, events));
         alarm(60);  // a wait that hangs fails the test instead
     }
     void TearDown() override
