@@ -6,7 +6,9 @@ The tests run inside sandbox.sh, so /mnt/vexa/set, /etc/orvane and port 514
 are private to them.
 """
 import os
+import pathlib
 import shlex
+import socket
 import subprocess
 import tempfile
 
@@ -49,6 +51,16 @@ def scratch_dir(test_case):
     holder = tempfile.TemporaryDirectory()
     test_case.addCleanup(holder.cleanup)
     return holder.name
+
+
+def debian_hosts(test_case):
+    """The localhost lines of Debian's default /etc/hosts, in the sandbox's
+    private /etc for the length of the test: localhost is ::1, then 127.0.0.1."""
+    hosts = pathlib.Path("/etc/hosts")
+    test_case.addCleanup(hosts.write_text, hosts.read_text())
+    hosts.write_text("127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n")
+    test_case.assertEqual(socket.getaddrinfo("localhost", 514, type=socket.SOCK_STREAM)[0][0],
+                          socket.AF_INET6)
 
 
 def in_sandbox():

@@ -146,7 +146,7 @@ class TcpServer:
 RSYSLOG_CONF = """\
 global(workDirectory="{work}"{tls_files})
 {main_queue}module(load="im{module}"{driver})
-input(type="im{module}"{address} port="{port}")
+input(type="im{module}"{address} port="{port}"{framing})
 template(name="fields" type="string"
          string="%syslogfacility-text%|%syslogseverity-text%|%timereported:::date-rfc3164%|%hostname%|%syslogtag%|%msg%\\n")
 if $inputname == "im{module}" then {{
@@ -170,46 +170,48 @@ def port_bound(protocol, port):
     return any(row[1] == wanted and (protocol == "udp" or row[3] == "0A") for row in rows)
 
 
-def _tcp_port_listening(port):
+def _tcp_port_listening(port, address):
     """True when something in this network namespace listens on TCP port
-    on every IPv4 and IPv6 address."""
-    found = set()
-    for name in ("/proc/net/tcp", "/proc/net/tcp6"):
+    at address: 127.0.0.1, ::1, or "" for every IPv4 and IPv6 address."""
+    found, tables = set(), {"127.0.0.1": ["tcp"], "::1": ["tcp6"]}.get(address, ["tcp", "tcp6"])
+    for name in ["/proc/net/" + table for table in tables]:
         with open(name) as table:
             for line in table.readlines()[1:]:
                 fields = line.split()
                 if fields[1].endswith(":%04X" % port) and fields[3] == "0A":
                     found.add(name)
-    return len(found) == 2
+    return len(found) == len(tables)
 
 
 class Rsyslog:
-    """rsyslogd -n with the template above, over "udp" (imudp) or "tcp"
-    (imtcp) on 127.0.0.1, or "tls" (imtcp, RFC 5425) on every address, so
-    that localhost (::1 first) reaches it too; tls is then a dict of the PEM
-    paths ca, cert and key, and optionally auth. lines() gives what it wrote."""
+    """rsyslogd -n with the template above, over "udp" (imudp), "tcp" (imtcp)
+    or "tls" (imtcp, RFC 5425; tls is then a dict of the PEM paths ca, cert and
+    key, and optionally auth), on 127.0.0.1 or (tls) address, "" for every one.
+    lines_only: newline-ended messages only, as syslog-ng's network() reads."""
 
     PROBE = "user|notice|Jan  1 00:00:00|probe|probe:| ready"
 
-    def __init__(self, protocol="udp", port=SYSLOG_PORT, tls=None):
+    def __init__(self, protocol="udp", port=SYSLOG_PORT, tls=None, address="127.0.0.1",
+                 lines_only=False):
         self._work = tempfile.TemporaryDirectory()
         work = self._work.name
         conf = os.path.join(work, "rsyslog.conf")
-        module, address, tls_files, driver = protocol, ' address="127.0.0.1"', "", ""
+        module, tls_files, driver = protocol, "", ""
+        framing = ' supportOctetCountedFraming="off"' if lines_only else ""
         listening = lambda: port_bound(protocol, port)
         if protocol == "tls":
-            module, address = "tcp", ""
+            module, listening = "tcp", lambda: _tcp_port_listening(port, address)
             tls_files = RSYSLOG_TLS_FILES.format(**tls)
             driver = RSYSLOG_TLS_DRIVER.format(auth=tls.get("auth", "anon"))
-            listening = lambda: _tcp_port_listening(port)
         with open(conf, "w") as out:
             # A stream peer's queue holds a whole test run: rsyslog drops what it
             # cannot queue within 2 s, which a loaded machine can reach with the
             # default 100,000 messages, and the tests count every line.
             main_queue = 'main_queue(queue.size="1000000")\n' if protocol != "udp" else ""
             out.write(RSYSLOG_CONF.format(work=work, tls_files=tls_files, main_queue=main_queue,
-                                          module=module, driver=driver, address=address,
-                                          port=port))
+                                          module=module, driver=driver, port=port,
+                                          address=address and ' address="%s"' % address,
+                                          framing=framing))
         self._output = os.path.join(work, "received.log")
         self._process = subprocess.Popen(
             ["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "rsyslogd.pid")],
@@ -232,7 +234,7 @@ class Rsyslog:
                     probe.sendto(message, ("127.0.0.1", port))
             else:
                 with socket.create_connection(("127.0.0.1", port)) as probe:
-                    probe.sendall(b"%d %s" % (len(message), message))
+                    probe.sendall(message + b"\n")  # every imtcp reads newline-ended messages
             if wait_until(lambda: self.PROBE in self._all_lines(), timeout=0.2):
                 return True
         return False

@@ -100,7 +100,7 @@ class SettingsTest(LogfwdCase):
         ]
         for key, value in (("protocol", "udpp"), ("protocol", "TCP"), ("port", "0"),
                            ("port", "70000"), ("port", "5x"), ("port", ""), ("rate", "-1"),
-                           ("rate", "fast"), ("rate", "1e3")):
+                           ("rate", "fast"), ("rate", "1e3"), ("framing", "LF")):
             cases.append(("host = 127.0.0.1\nprotocol = tcp\n%s = %s\n" % (key, value),
                           'Invalid value "%s" for %s in /etc/orvane/syslog_settings\n'
                           % (value, key)))
@@ -175,8 +175,10 @@ class DatagramTest(LogfwdCase):
 
 class RsyslogTest(LogfwdCase):
     def test_rsyslog_parses_the_fields_of_the_original_lines(self):
-        # Over UDP and over TCP (octet-counted frames, another port).
+        # Over UDP and over TCP (another port): octet-counted frames, to localhost
+        # (::1 refused, then 127.0.0.1), and newline-ended ones to a newline reader.
         self.sink.close()
+        harness.debian_hosts(self)
         levels = [("user.emerg", "emerg"), ("user.alert", "alert"), ("user.err", "err"),
                   ("user.warn", "warning"), ("user.notice", "notice"), ("user.info", "info"),
                   ("user.debug", "debug"), ("user.crit", "debug"), ("daemon.err", "debug"),
@@ -186,9 +188,14 @@ class RsyslogTest(LogfwdCase):
         expected = ["user|%s|Feb  3 10:11:%02d|ctrl-%d|app%d[7]:| message %d: with colon"
                     % (severity, n, n, n, n) for n, (_, severity) in enumerate(levels)]
         log = self.write_log("messages", lines)
-        for protocol, port in (("udp", 514), ("tcp", 1514)):
-            write_settings("host = 127.0.0.1\nprotocol = %s\nport = %d\n" % (protocol, port))
-            with self.subTest(protocol=protocol), Rsyslog(protocol, port) as rsyslog:
+        for protocol, port, host, framing in (("udp", 514, "127.0.0.1", "lf"),
+                                              ("tcp", 1514, "localhost", "octet-counting"),
+                                              ("tcp", 1514, "127.0.0.1", "lf")):
+            write_settings("host = %s\nprotocol = %s\nport = %d\nframing = %s\n"
+                           % (host, protocol, port, framing))
+            lines_only = protocol == "tcp" and framing == "lf"
+            with self.subTest(protocol=protocol, host=host, framing=framing), \
+                    Rsyslog(protocol, port, lines_only=lines_only) as rsyslog:
                 self.assert_run([log], sent_line(log, len(lines)), 0)
                 self.assertEqual(rsyslog.wait_for(len(expected)), expected)
 

@@ -56,10 +56,11 @@ class TlsCase(unittest.TestCase):
         write_archive(self.archive, ARCHIVE)
         self.addCleanup(lambda: os.path.exists(SETTINGS_PATH) and os.remove(SETTINGS_PATH))
 
-    def rsyslog(self, server="server", auth="anon"):
+    def rsyslog(self, server="server", auth="anon", address="127.0.0.1"):
         peer = Rsyslog("tls", TLS_PORT, tls={"ca": self.pem["ca.pem"],
                                              "cert": self.pem[server + ".pem"],
-                                             "key": self.pem[server + ".key"], "auth": auth})
+                                             "key": self.pem[server + ".key"], "auth": auth},
+                       address=address)
         self.addCleanup(peer.close)
         return peer
 
@@ -81,13 +82,19 @@ class TlsCase(unittest.TestCase):
 
 class TlsDeliveryTest(TlsCase):
     def test_rsyslog_parses_the_fields_on_the_default_port(self):
+        # A name: SNI and the DNS check. localhost is ::1 first: a refusal there is
+        # the verdict, though 127.0.0.1 would pass; once ::1 refuses connections,
+        # 127.0.0.1 is tried.
+        harness.debian_hosts(self)
         rsyslog = self.rsyslog()
-        # A name: SNI and the DNS check; localhost resolves to ::1 first.
         self.settings(host="localhost", ca_file=self.pem["ca.pem"])
+        with self.rsyslog("expired", address="::1"):
+            self.assertEqual(self.logfwd(self.log), ("ERROR in TLS connection to localhost port "
+                                                     "6514: certificate has expired\n", 255))
         self.assert_delivered(rsyslog)
 
     def test_client_certificate_for_a_server_that_requires_one(self):
-        rsyslog = self.rsyslog(auth="x509/certvalid")
+        rsyslog = self.rsyslog(auth="x509/certvalid", address="::1")
         self.settings(host="[::1]", port=6514, ca_file=self.pem["ca.pem"],
                       cert_file=self.pem["client.pem"], key_file=self.pem["client.key"])
         self.assert_delivered(rsyslog)
