@@ -7,7 +7,6 @@
 #include <string>
 
 #include "syslog_transport.h"
-#include "tls_session.h"
 
 struct syslog_settings {
     std::string host;

@@ -94,7 +94,6 @@ link_status tcp_connect(tcp_connection& connection, const addrinfo* addresses, i
         status = connect_to(connection, *address, monotonic_ms() + timeout_ms);
         if (status.failure != LINK_CONNECT_FAILED)
             break;
-        tcp_close(connection);
     }
     return status;
 }
