@@ -184,10 +184,10 @@ def _tcp_port_listening(port, address):
 
 
 class Rsyslog:
-    """rsyslogd -n with the template above, over "udp" (imudp), "tcp" (imtcp)
-    or "tls" (imtcp, RFC 5425; tls is then a dict of the PEM paths ca, cert and
-    key, and optionally auth), on 127.0.0.1 or (tls) address, "" for every one.
-    lines_only: newline-ended messages only, as syslog-ng's network() reads."""
+    """rsyslogd -n with the template above, over "udp" (imudp) or "tcp"
+    (imtcp) on 127.0.0.1, or "tls" (imtcp, RFC 5425) on address ("" for every
+    one; tls is then a dict of the PEM paths ca, cert, key and optionally auth);
+    lines_only: newline-ended messages only. lines() gives what it wrote."""
 
     PROBE = "user|notice|Jan  1 00:00:00|probe|probe:| ready"
 

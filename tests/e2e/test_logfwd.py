@@ -188,14 +188,13 @@ class RsyslogTest(LogfwdCase):
         expected = ["user|%s|Feb  3 10:11:%02d|ctrl-%d|app%d[7]:| message %d: with colon"
                     % (severity, n, n, n, n) for n, (_, severity) in enumerate(levels)]
         log = self.write_log("messages", lines)
-        for protocol, port, host, framing in (("udp", 514, "127.0.0.1", "lf"),
+        for protocol, port, host, framing in (("udp", 514, "127.0.0.1", "octet-counting"),
                                               ("tcp", 1514, "localhost", "octet-counting"),
                                               ("tcp", 1514, "127.0.0.1", "lf")):
             write_settings("host = %s\nprotocol = %s\nport = %d\nframing = %s\n"
                            % (host, protocol, port, framing))
-            lines_only = protocol == "tcp" and framing == "lf"
             with self.subTest(protocol=protocol, host=host, framing=framing), \
-                    Rsyslog(protocol, port, lines_only=lines_only) as rsyslog:
+                    Rsyslog(protocol, port, lines_only=framing == "lf") as rsyslog:
                 self.assert_run([log], sent_line(log, len(lines)), 0)
                 self.assertEqual(rsyslog.wait_for(len(expected)), expected)
 
