@@ -41,8 +41,26 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 
-echo "host = 127.0.0.1" > /etc/orvane/syslog_settings
-echo "== /etc/orvane/syslog_settings: $(cat /etc/orvane/syslog_settings)"
+# settings LINE...: writes the settings file, one line per argument, and shows it.
+settings() {
+    printf '%s\n' "$@" > /etc/orvane/syslog_settings
+    echo
+    echo "== /etc/orvane/syslog_settings: $(tr '\n' ' ' < /etc/orvane/syslog_settings)"
+}
+
+# forward ARGS...: runs logfwd and shows its exit status.
+forward() {
+    status=0
+    "$build/logfwd/logfwd" "$@" || status=$?
+    echo "logfwd exited with status $status"
+}
+
+# received INPUT COUNT: once rsyslogd has written COUNT lines in all, the ones from INPUT.
+received() {
+    for _ in $(seq 50); do [ "$(wc -l < "$work/received.log" 2>/dev/null || echo 0)" -ge "$2" ] && break; sleep 0.1; done
+    grep "^$1 |" "$work/received.log"
+}
+
 mkdir "$work/log"
 printf '%s\n' \
     "Mar  1 08:00:01 ctrl user.info backup[311]: nightly backup started" \
@@ -55,45 +73,32 @@ printf '%s\n' \
     "Mar  3 09:30:07 ctrl user.debug app[42]: retry in 5 s" > "$work/log/messages"
 echo "== $work/log: $(cd "$work/log" && ls | tr '\n' ' ')"
 
-echo "== logfwd $work/log/messages all"
-status=0
-"$build/logfwd/logfwd" "$work/log/messages" all || status=$?
-echo "logfwd exited with status $status"
-for _ in $(seq 50); do [ "$(wc -l < "$work/received.log" 2>/dev/null || echo 0)" -ge 6 ] && break; sleep 0.1; done
+settings "host = 127.0.0.1"
+echo "== logfwd $work/log/messages all (paced UDP datagrams)"
+forward "$work/log/messages" all
 echo "== what rsyslogd received (input | facility.severity | time | host | tag | message)"
-cat "$work/received.log"
+received imudp 6
 echo "== the archives afterwards: $(cd "$work/log" && ls | tr '\n' ' ')"
 
-printf 'host = 127.0.0.1\nprotocol = tcp\n' > /etc/orvane/syslog_settings
-echo
-echo "== /etc/orvane/syslog_settings: $(tr '\n' ' ' < /etc/orvane/syslog_settings)"
+settings "host = 127.0.0.1" "protocol = tcp"
 echo "== logfwd $work/log/messages (one TCP connection, octet-counted frames)"
-status=0
-"$build/logfwd/logfwd" "$work/log/messages" || status=$?
-echo "logfwd exited with status $status"
-for _ in $(seq 50); do [ "$(wc -l < "$work/received.log")" -ge 9 ] && break; sleep 0.1; done
+forward "$work/log/messages"
 echo "== what rsyslogd received over TCP"
-grep '^imtcp |' "$work/received.log"
+received imtcp 9
 
-printf 'host = 127.0.0.1\nprotocol = tls\nca_file = %s\n' "$work/ca.pem" > /etc/orvane/syslog_settings
-echo
-echo "== /etc/orvane/syslog_settings: $(tr '\n' ' ' < /etc/orvane/syslog_settings)"
+settings "host = 127.0.0.1" "protocol = tls" "ca_file = $work/ca.pem"
 echo "== logfwd $work/log/messages (TLS to port 6514, the server's certificate checked against ca.pem)"
-status=0
-"$build/logfwd/logfwd" "$work/log/messages" || status=$?
-echo "logfwd exited with status $status"
-for _ in $(seq 50); do [ "$(wc -l < "$work/received.log")" -ge 12 ] && break; sleep 0.1; done
+forward "$work/log/messages"
 echo "== what rsyslogd received over TLS"
-grep '^imtcp-tls |' "$work/received.log"
-echo "== the same over TLS with a CA that did not sign the server's certificate"
+received imtcp-tls 12
+
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
     -subj /CN=other-ca -keyout "$work/other-ca.key" -out "$work/other-ca.pem" 2>/dev/null
-printf 'host = 127.0.0.1\nprotocol = tls\nca_file = %s\n' "$work/other-ca.pem" > /etc/orvane/syslog_settings
-status=0
-"$build/logfwd/logfwd" "$work/log/messages" || status=$?
-echo "logfwd exited with status $status"
+settings "host = 127.0.0.1" "protocol = tls" "ca_file = $work/other-ca.pem"
+echo "== the same over TLS with a CA that did not sign the server's certificate"
+forward "$work/log/messages"
+
+settings "host = 127.0.0.1" "protocol = tcp" "port = 1514"
 echo "== a server that is not there: port 1514"
-printf 'host = 127.0.0.1\nprotocol = tcp\nport = 1514\n' > /etc/orvane/syslog_settings
-status=0
-"$build/logfwd/logfwd" "$work/log/messages" all || status=$?
-echo "logfwd exited with status $status; the archives: $(cd "$work/log" && ls | tr '\n' ' ')"
+forward "$work/log/messages" all
+echo "== the archives: $(cd "$work/log" && ls | tr '\n' ' ')"
