@@ -10,52 +10,21 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
-#include <iostream>
-#include <streambuf>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "monotonic_clock.h"
+
 progress_state progress;
 
 namespace {
-const long long NS_PER_SEC = 1000000000LL;
 const long long DRAW_GAP_NS = NS_PER_SEC / 4;
 const long long LOOK_GAP_NS = NS_PER_SEC / 16;
 const long long MAX_STEP = 1 << 16;
 const long long ESTIMATE_AFTER_NS = NS_PER_SEC;  // a pace over less says little
 const int DEFAULT_COLUMNS = 80;                  // a serial console tells no width
-
-// std::cout's buffer while the line is shown: clears the line, then hands
-// every byte on to the buffer it replaced, unchanged.
-class clearing_buffer : public std::streambuf {
-public:
-    std::streambuf* target = nullptr;
-
-protected:
-    int overflow(int c) override
-    {
-        progress_clear();
-        return traits_type::eq_int_type(c, traits_type::eof()) ? traits_type::not_eof(c)
-                                                                : target->sputc(traits_type::to_char_type(c));
-    }
-    std::streamsize xsputn(const char* text, std::streamsize count) override
-    {
-        progress_clear();
-        return target->sputn(text, count);
-    }
-    int sync() override { return target->pubsync(); }
-};
-clearing_buffer clearing;
-
-long long monotonic_ns()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * NS_PER_SEC + now.tv_nsec;
-}
 
 // A name's control and non-ASCII bytes as "?": escape sequences in a file
 // name must not reach the terminal, and each byte is then one column.
@@ -235,22 +204,12 @@ progress_display::progress_display()
         return;
     progress = progress_state{};
     progress.on = true;
-    // rdbuf() clears the stream's state: keep a failure already met.
-    const std::ios::iostate state = std::cout.rdstate();
-    clearing.target = std::cout.rdbuf(&clearing);
-    std::cout.setstate(state);
 }
 
 progress_display::~progress_display()
 {
-    if (!clearing.target)
-        return;
     progress_clear();
     forget_file();
     progress.on = false;
     progress.next_look = LLONG_MAX;
-    const std::ios::iostate state = std::cout.rdstate();
-    std::cout.rdbuf(clearing.target);
-    std::cout.setstate(state);
-    clearing.target = nullptr;
 }

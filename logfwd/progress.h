@@ -2,8 +2,8 @@
 // progress.h: the progress line of a run whose standard error is a terminal:
 // the file in hand, its lines, the share read, the pace and the time left,
 // rewritten in place at most four times a second. Standard output never
-// changes: a message written to std::cout takes the line off the terminal
-// before its first byte, so every message must go through std::cout.
+// changes: the one writer of messages (report.cpp) takes the line off the
+// terminal before each of them.
 #pragma once
 
 #include <climits>
@@ -55,10 +55,8 @@ std::string progress_figures(long long lines, long long bytes_read, long long si
 // The name's control and non-ASCII bytes become "?".
 std::string progress_text(const std::string& name, const std::string& figures, int columns);
 
-// The progress line for its lifetime, when standard error is a terminal;
-// standard output's messages pass through a buffer that clears it first.
-// At the end (exceptions included) the line is taken off the terminal and
-// std::cout is given its own buffer back.
+// The progress line for its lifetime, when standard error is a terminal. At
+// the end (exceptions included) the line is taken off the terminal.
 class progress_display {
 public:
     progress_display();

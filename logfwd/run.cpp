@@ -1,24 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
 // One logfwd run: command line, settings (host, protocol, port, rate),
-// resolution, the transport (syslog_transport.h), archive pass, log file.
-// Unlike a bare main, owners release the address list, the socket and the
-// connection on every path, exceptions included.
+// resolution, the transport, archive pass, log file. Owners release the
+// address list and the transport on every path, exceptions included; the
+// transport's events are printed as they come.
 #include "run.h"
 
 #include <cstdlib>
 #include <exception>
-#include <iostream>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 
-#include "archives.h"
+#include "archive_pass.h"
 #include "line_sender.h"
 #include "progress.h"
+#include "report.h"
 #include "settings.h"
 #include "stop_signals.h"
+#include "syslog_transport.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ struct address_list_releaser {
     void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
 using address_list = std::unique_ptr<addrinfo, address_list_releaser>;
-
-// Closes the UDP socket or the connection at the end of the run.
-struct destination_closer {
-    syslog_destination& destination;
-    ~destination_closer() { close_transport(destination); }
-    destination_closer(const destination_closer&) = delete;
-    destination_closer& operator=(const destination_closer&) = delete;
-};
 
 // Strictly positional: "all" counts only second, "slow" only third.
 command_line read_command_line(int argc, char** argv)
@@ -57,45 +50,40 @@ command_line read_command_line(int argc, char** argv)
     return args;
 }
 
+// The host's addresses for the protocol, in the resolver's order; empty
+// (reported, with the resolver's reason) when it does not resolve.
 address_list resolve(const syslog_settings& settings)
 {
-    const bool tcp = settings.transport.protocol != SYSLOG_UDP;
+    const bool stream = settings.transport.protocol != SYSLOG_UDP;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
-    hints.ai_protocol = tcp ? IPPROTO_TCP : IPPROTO_UDP;
+    hints.ai_socktype = stream ? SOCK_STREAM : SOCK_DGRAM;
+    hints.ai_protocol = stream ? IPPROTO_TCP : IPPROTO_UDP;
     addrinfo* list = nullptr;
-    if (getaddrinfo(settings.host.c_str(), settings.port.c_str(), &hints, &list) != 0)
+    const int error = getaddrinfo(settings.host.c_str(), settings.port.c_str(), &hints, &list);
+    if (error != 0) {
+        report_unresolved(settings.host, gai_strerror(error));
         return nullptr;
+    }
     return address_list(list);
 }
 
-// The UDP socket, or the connection; false (reported) when it cannot be had.
-// Nothing has been sent at this point.
-bool open_destination(const syslog_settings& settings, const addrinfo* addresses,
-                      syslog_destination& destination)
-{
-    transport_events events;
-    const bool opened = open_transport(destination, addresses, settings.transport, events);
-    print_transport_events(destination, events);
-    return opened;
-}
-
-// Connects and sends; the connection is closed (TLS: close_notify) on return.
+// Connects and sends; the transport is closed (TLS: close_notify) on return.
 int connect_and_send(const command_line& args, const syslog_settings& settings,
                      const addrinfo* addresses)
 {
-    syslog_destination destination;
-    destination.host = settings.host;
-    destination.port = settings.port;
-    const destination_closer closer{destination};
-    if (!open_destination(settings, addresses, destination))
+    const std::string& host = settings.host;
+    const std::string& port = settings.port;
+    const transport_handle transport = open_transport(
+        addresses, host, settings.transport,
+        [&host, &port](const transport_event& event) { report_transport_event(host, port, event); });
+    if (!transport)
         return -1;
     const progress_display display;
     if (args.all)
-        forward_archives(args.log_path, destination, args.slow, stop_signal);
+        forward_archives(args.log_path, *transport, args.slow);
     else
-        send_log_file(destination, args.log_path, stop_signal);
+        send_log_file(*transport, args.log_path);
     return 0;
 }
 
@@ -106,29 +94,27 @@ int run(int argc, char** argv)
     if (!read_settings(settings))
         return -1;
     const address_list addresses = resolve(settings);
-    if (!addresses) {
-        std::cout << "ERROR in getting info for socket opening" << std::endl;
+    if (!addresses)
         return -1;
-    }
     // From here on a stop signal ends the run between two lines, after the
-    // report of the file in hand, and once the connection is closed
-    // (stop_signals.h). Not during resolution: the resolver waits on through
-    // EINTR, and nothing has been sent yet.
-    stop_signal_catcher catcher;
+    // report of the file in hand, and once the connection is closed. Not
+    // during resolution: the resolver waits on through EINTR, and nothing has
+    // been sent yet.
+    const stop_signal_catcher catcher;
     const int status = connect_and_send(args, settings, addresses.get());
-    catcher.end_if_stopped();
+    if (stop_requested()) {
+        // Still caught here: on a closed standard output this line fails
+        // quietly, and the process ends by the signal that came.
+        report_stopped(stop_signal_number());
+        end_by_signal(stop_signal_number());
+    }
     return status;
 }
 }  // namespace
 
 void print_usage_and_exit(const char* program_name)
 {
-    std::cout << "Usage: " << program_name << " filename [all] [all slow]" << std::endl;
-    std::cout << "\tfilename: path of the file that contains the logs to send" << std::endl;
-    std::cout << "\tall: sends also the logs that are in associated archive files" << std::endl;
-    std::cout << "\tslow; sleeps 60 seconds between each archive file to be able to read all of "
-                 "them in Syslog Watcher"
-              << std::endl;
+    report_usage(program_name);
     exit(1);
 }
 
@@ -137,9 +123,9 @@ int logfwd_main(int argc, char** argv)
     try {
         return run(argc, argv);
     } catch (const std::exception& error) {
-        std::cout << "ERROR: Unexpected exception - " << error.what() << std::endl;
+        report_exception(error.what());
     } catch (...) {
-        std::cout << "ERROR: Unknown exception" << std::endl;
+        report_exception(nullptr);
     }
     return -1;
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// run.h: one logfwd run (command line, settings, resolution, socket, archive
-// pass, log file).
+// run.h: one logfwd run: the command line, the settings, the host's
+// addresses, the transport, the archive pass when asked for, the log file.
 #pragma once
 
 // The four usage lines on standard output, then exit status 1.

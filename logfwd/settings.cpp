@@ -9,12 +9,12 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "report.h"
 #include "tools.h"
 
 namespace {
@@ -145,8 +145,7 @@ bool read_decimal(const std::string& text, long long min, long long max, long lo
 
 bool report_invalid(const char* key, const std::string& value)
 {
-    std::cout << "Invalid value \"" << value << "\" for " << key << " in " << SETTINGS_PATH
-              << std::endl;
+    report_invalid_value(key, value, SETTINGS_PATH);
     return false;
 }
 
@@ -231,19 +230,18 @@ std::string settings_refusal(std::istream& file)
 bool read_settings(syslog_settings& settings)
 {
     if (!FileHelper::FileExists(SETTINGS_PATH)) {
-        std::cout << "Setting file " << SETTINGS_PATH << " is missing." << std::endl;
+        report_settings_missing(SETTINGS_PATH);
         return false;
     }
     std::ifstream text(SETTINGS_PATH, std::ios::binary);
     const std::string refusal = settings_refusal(text);
     if (!refusal.empty()) {
-        std::cout << refusal << std::endl;
+        report_settings_refused(refusal);
         return false;
     }
     const ConfigFile file(SETTINGS_PATH);
     if (!file.ContainsKey(HOST_KEY)) {
-        std::cout << "Impossible to read syslog host from " << SETTINGS_PATH << " file."
-                  << std::endl;
+        report_no_host(SETTINGS_PATH);
         return false;
     }
     settings.host = without_brackets(file[HOST_KEY]);

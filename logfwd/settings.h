@@ -6,7 +6,7 @@
 #include <istream>
 #include <string>
 
-#include "syslog_transport.h"
+#include "transport_settings.h"
 
 struct syslog_settings {
     std::string host;

@@ -19,6 +19,8 @@ VERSION = os.environ.get("CTRLTOOLS_VERSION", "")  # the project's version, from
 EMULATOR = shlex.split(os.environ.get("EMULATOR", ""))
 
 SETTINGS_DIR = "/mnt/vexa/set"
+# libfaketime, preloaded: it reaches native programs only, not one that the emulator runs.
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 # Texts shared with the C++ tests (the table menu page, the brokers' settings).
 SUPPORT_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
 
@@ -38,6 +40,17 @@ def run(program, *args, timeout=60, **kwargs):
     """Runs program to its end; returns the CompletedProcess (bytes output)."""
     return subprocess.run(command(program, *args), capture_output=True,
                           timeout=timeout, **kwargs)
+
+
+def run_logfwd(*args, **kwargs):
+    """Runs logfwd with args to its end: its standard output (text) and exit status."""
+    result = run(LOGFWD, *args, **kwargs)
+    return result.stdout.decode("utf-8", "replace"), result.returncode
+
+
+def sent_line(path, count):
+    """logfwd's report of a file sent."""
+    return "Successfully sent %d logs from %s file\n" % (count, path)
 
 
 def start(program, *args, **kwargs):

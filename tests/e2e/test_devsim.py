@@ -273,10 +273,7 @@ class BrokerRestart(unittest.TestCase):
         self.assertNotIn(1500, up_types(got)[2:])
 
 
-FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
-
-
-@unittest.skipIf(harness.EMULATOR or not os.path.exists(FAKETIME),
+@unittest.skipIf(harness.EMULATOR or not os.path.exists(harness.FAKETIME),
                  "libfaketime preloads into native x86-64 programs only")
 class ClockStep(unittest.TestCase):
     def test_messages_keep_their_interval_when_the_wall_clock_steps_back(self):
@@ -287,7 +284,7 @@ class ClockStep(unittest.TestCase):
         with open(offset, "w") as f:
             f.write("+0")
         # The wall clock as libfaketime gives it, re-read at every call; the monotonic clock untouched.
-        Device(self, broker, FID, "devsim", 0, env={"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": offset,
+        Device(self, broker, FID, "devsim", 0, env={"LD_PRELOAD": harness.FAKETIME, "FAKETIME_TIMESTAMP_FILE": offset,
                                                     "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
         accept(broker, recorder)
         got = recorder.wait_for(lambda got: up_types(got).count(3) >= 1)

@@ -14,7 +14,7 @@ import unittest
 from pathlib import Path
 
 import harness
-from harness import LOGFWD, run
+from harness import LOGFWD, run, run_logfwd, sent_line
 from syslog_peers import (Rsyslog, SETTINGS_PATH, UdpSink, archive_content, wait_until,
                           write_archive, write_settings)
 
@@ -30,6 +30,9 @@ LOG_LINES = [
     b"",
     b"no separators at all",
     b"Jan 12 06:30:03 ctrl user.err app: \x00\xff\xfe bytes",
+    b"\xc3\x28\xa0\xa1 invalid utf-8",
+    b"Jan 1 00:00:00 h user.err t: " + bytes(range(1, 10)),
+    b"\x00",
 ]
 LOG_DATAGRAMS = [
     b"<12>Jan 12 06:30:01 ctrl app[42]: disk almost full",
@@ -37,11 +40,10 @@ LOG_DATAGRAMS = [
     b"<15>",
     b"<15>no separators at all",
     b"<11>Jan 12 06:30:03 ctrl app: \x00\xff\xfe bytes",
+    b"<15>\xc3\x28\xa0\xa1 invalid utf-8",
+    b"<11>Jan 1 00:00:00 h t: " + bytes(range(1, 10)),
+    b"<15>\x00",
 ]
-
-
-def sent_line(path, count):
-    return "Successfully sent %d logs from %s file\n" % (count, path)
 
 
 class LogfwdCase(unittest.TestCase):
@@ -62,8 +64,7 @@ class LogfwdCase(unittest.TestCase):
         return path
 
     def logfwd(self, *args, **kwargs):
-        result = run(LOGFWD, *args, **kwargs)
-        return result.stdout.decode("utf-8", "replace"), result.returncode
+        return run_logfwd(*args, **kwargs)
 
     def assert_run(self, args, stdout, status):
         self.assertEqual(self.logfwd(*args), (stdout, status), args)
@@ -272,7 +273,8 @@ class ArchiveTest(LogfwdCase):
         stdout = "".join(sent_line(p, n) + "Sleeping 1 min...\n" for p, n in (
             (self.archive_path(10), 2), (self.archive_path(2), 1), (self.archive_path(1), 1)))
         started = time.monotonic()
-        result = run("faketime", "-f", "+0 x60", LOGFWD, self.log, "all", "slow")
+        result = run(LOGFWD, self.log, "all", "slow",
+                     env=dict(os.environ, LD_PRELOAD=harness.FAKETIME, FAKETIME="+0 x60"))
         elapsed = time.monotonic() - started
         self.assertEqual((result.stdout.decode(), result.returncode),
                          (stdout + sent_line(self.log, 1), 0), result.stderr.decode())

@@ -13,10 +13,10 @@ import unittest
 import harness
 from harness import LOGFWD
 from syslog_peers import archive_content, wait_until, write_archive, write_settings
-from test_logfwd import LogfwdCase, sent_line
+from harness import sent_line
+from test_logfwd import LogfwdCase
 
-FAKETIME = {"LD_PRELOAD": "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-            "FAKETIME": "+0 x60"}  # the slow minute in a second
+FAKETIME = {"LD_PRELOAD": harness.FAKETIME, "FAKETIME": "+0 x60"}  # the slow minute in a second
 # Lines per file in the order of the pass: the first archive and the log file
 # are long enough to be caught in the middle at the rate of the settings.
 SIZES = [("messages.4.gz", 200), ("messages.3.gz", 20), ("messages.2.gz", 20),

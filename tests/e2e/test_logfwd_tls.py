@@ -13,7 +13,7 @@ import time
 import unittest
 
 import harness
-from harness import LOGFWD, run
+from harness import LOGFWD, run_logfwd, sent_line
 from certificates import make_certificates
 from syslog_peers import (Rsyslog, SETTINGS_PATH, TLS_PORT, port_bound, wait_until,
                           write_archive, write_settings)
@@ -28,10 +28,6 @@ ARCHIVE = b"Feb  3 09:00:00 ctrl-0 user.err old[1]: from the archive\n"
 def read_bytes(path):
     with open(path, "rb") as source:
         return source.read()
-
-
-def sent_line(path, count):
-    return "Successfully sent %d logs from %s file\n" % (count, path)
 
 
 class TlsCase(unittest.TestCase):
@@ -70,8 +66,7 @@ class TlsCase(unittest.TestCase):
         write_settings(text)
 
     def logfwd(self, *args):
-        result = run(LOGFWD, *args)
-        return result.stdout.decode("utf-8", "replace"), result.returncode
+        return run_logfwd(*args)
 
     def assert_delivered(self, rsyslog):
         self.assertEqual(self.logfwd(self.log, "all"),

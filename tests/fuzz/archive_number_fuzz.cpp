@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archives.h"
+#include "archive_names.h"
 #include "fuzz_check.h"
 
 namespace {

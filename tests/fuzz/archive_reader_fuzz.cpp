@@ -2,7 +2,8 @@
 // archive_reader_fuzz.cpp: send_archive on a gzip archive made
 // here from the input's content and then damaged as the input's header says
 // (cut short, one byte flipped, split into two members), or on the input's
-// bytes as they are. sendto is replaced at link time (--wrap) by a recorder.
+// bytes as they are, through a UDP transport whose send() is replaced at link
+// time (--wrap) by a recorder.
 // Oracle: one datagram per line read, the counts in the report agree with
 // them; an archive only cut short gives a prefix of the content (its last
 // line possibly partial) and the damage line exactly when cut; whenever no
@@ -16,15 +17,14 @@
 #include <vector>
 #include <zlib.h>
 
-#include "archive_reader.h"
+#include "line_sender.h"
 #include "fuzz_captured_output.h"
 #include "fuzz_check.h"
 #include "fuzz_lines.h"
 #include "fuzz_temp_file.h"
-#include "syslog_datagram.h"
+#include "syslog_message.h"
 
 namespace {
-const int FAKE_SOCKET = 1234;
 const size_t HEADER_SIZE = 10;
 enum : uint8_t { CUT = 1, FLIP = 2, TWO_MEMBERS = 4, RAW = 8 };
 std::vector<std::string> datagrams;
@@ -78,7 +78,7 @@ void read_report(const std::string& report, const std::string& archive, const st
 
 bool datagram_is(size_t index, const std::string& line)
 {
-    return datagrams[index] == build_datagram(line);
+    return datagrams[index] == build_message(line);
 }
 
 void check(const damage_plan& plan, const std::string& content)
@@ -114,7 +114,10 @@ void check(const damage_plan& plan, const std::string& content)
     const std::string plain = file.path + ".plain";  // never opened by the reader
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(514);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addrinfo destination{};
+    destination.ai_family = AF_INET;
     destination.ai_addr = reinterpret_cast<sockaddr*>(&address);
     destination.ai_addrlen = sizeof address;
     datagrams.clear();
@@ -122,12 +125,13 @@ void check(const damage_plan& plan, const std::string& content)
     long long damaged_after = -1;
     {
         captured_output output;
-        const volatile sig_atomic_t never_stopped = 0;
-        syslog_destination target;
-        target.link = udp_link{&destination, FAKE_SOCKET, udp_pacer()};
+        const transport_settings unpaced{SYSLOG_UDP, 0, FRAMING_OCTET_COUNTING, tls_settings()};
+        const transport_handle transport =
+            open_transport(&destination, "127.0.0.1", unpaced, [](const transport_event&) {});
+        FUZZ_CHECK(transport != nullptr, "no UDP transport");
         const int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
         FUZZ_CHECK(fd != -1, "cannot open %s", file.path.c_str());
-        send_archive(target, fd, file.path, plain, never_stopped);
+        send_archive(*transport, fd, file.path, plain);
         read_report(output.text.str(), file.path, plain, sent, damaged_after);
     }
     if (raw)
@@ -158,10 +162,9 @@ void check(const damage_plan& plan, const std::string& content)
 }  // namespace
 
 // Linked with --wrap=sendto: the reader's datagrams land here.
-extern "C" ssize_t __wrap_sendto(int fd, const void* buffer, size_t length, int /*flags*/, const sockaddr* /*to*/,
+extern "C" ssize_t __wrap_sendto(int /*fd*/, const void* buffer, size_t length, int /*flags*/, const sockaddr* /*to*/,
                                  socklen_t /*to_length*/)
 {
-    FUZZ_CHECK(fd == FAKE_SOCKET, "datagram on socket %d", fd);
     datagrams.emplace_back(static_cast<const char*>(buffer), length);
     return static_cast<ssize_t>(length);
 }

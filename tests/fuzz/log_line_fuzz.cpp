@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// log_line_fuzz.cpp: send_log_file on a file holding the input, with sendto
-// replaced at link time (--wrap) by a recorder. Every line must give exactly
+// log_line_fuzz.cpp: send_log_file on a file holding the input, through a UDP
+// transport whose sendto() is replaced at link time (--wrap) by a recorder. Every line must give exactly
 // one datagram, whose text is worked out here by a separate character scan.
 #include <cstdint>
 #include <cstdio>
@@ -20,12 +20,11 @@
 #include "fuzz_lines.h"
 #include "fuzz_temp_file.h"
 #include "line_sender.h"
-#include "syslog_datagram.h"
+#include "syslog_message.h"
 
 namespace {
-const int FAKE_SOCKET = 1234;
-std::vector<std::string> datagrams;  // what send_log_file handed to sendto
-bool stray_send = false;             // a send to another socket or address
+std::vector<std::string> datagrams;  // what send_log_file handed to send
+bool stray_send = false;             // a send to another address
 
 sockaddr_in destination_address()
 {
@@ -77,10 +76,11 @@ void check_file(const std::string& input)
     datagrams.clear();
     stray_send = false;
     captured_output output;
-    const volatile sig_atomic_t never_stopped = 0;
-    syslog_destination target;
-    target.link = udp_link{&destination, FAKE_SOCKET, udp_pacer()};
-    send_log_file(target, file.path, never_stopped);
+    const transport_settings unpaced{SYSLOG_UDP, 0, FRAMING_OCTET_COUNTING, tls_settings()};
+    const transport_handle transport =
+        open_transport(&destination, "127.0.0.1", unpaced, [](const transport_event&) {});
+    FUZZ_CHECK(transport != nullptr, "no UDP transport");
+    send_log_file(*transport, file.path);
     std::vector<std::string> lines = lines_of(input);
     FUZZ_CHECK(!stray_send, "datagram sent elsewhere than the destination");
     FUZZ_CHECK(datagrams.size() == lines.size(), "%zu datagrams for %zu lines", datagrams.size(), lines.size());
@@ -93,12 +93,11 @@ void check_file(const std::string& input)
 }  // namespace
 
 // Linked with --wrap=sendto: send_log_file's datagrams land here.
-extern "C" ssize_t __wrap_sendto(int fd, const void* buffer, size_t length, int flags, const sockaddr* to,
+extern "C" ssize_t __wrap_sendto(int /*fd*/, const void* buffer, size_t length, int flags, const sockaddr* to,
                                  socklen_t to_length)
 {
-    sockaddr_in expected = destination_address();
-    stray_send |= fd != FAKE_SOCKET || flags != 0 || to_length != sizeof expected || !to ||
-                  memcmp(to, &expected, sizeof expected) != 0;
+    const sockaddr_in expected = destination_address();
+    stray_send |= flags != 0 || to_length != sizeof expected || !to || memcmp(to, &expected, sizeof expected) != 0;
     datagrams.emplace_back(static_cast<const char*>(buffer), length);
     return static_cast<ssize_t>(length);
 }
@@ -109,6 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string input(reinterpret_cast<const char*>(data), size);
     check_file(input);
     // The builder alone, for a line that holds newlines too.
-    FUZZ_CHECK(build_datagram(input) == expected_datagram(input), "whole input as one line");
+    FUZZ_CHECK(build_message(input) == expected_datagram(input), "whole input as one line");
     return 0;
 }

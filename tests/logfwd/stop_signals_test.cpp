@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The archive pass's signal policy: which signals it catches, that it keeps
-// the ones ignored at start ignored (nohup, a background job of a script), and
-// that it gives every signal its former handling back.
+// The run's signal policy: which signals it catches, that it keeps the ones
+// ignored at start ignored (nohup, a background job of a script), and that it
+// gives every signal its former handling back.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -32,8 +32,9 @@ TEST(stop_signal_catcher, catches_what_would_end_the_process_and_restores_it)
         for (int number : left_alone)
             EXPECT_EQ(handler_of(number), before[number]) << number;
         raise(SIGUSR1);
-        EXPECT_EQ(stop_signal, SIGUSR1);
-        stop_signal = 0;
+        EXPECT_TRUE(stop_requested());
+        EXPECT_EQ(stop_signal_number(), SIGUSR1);
+        request_stop(0);
     }
     for (int number = 1; number <= SIGRTMAX; ++number)
         EXPECT_EQ(handler_of(number), before[number]) << number;
