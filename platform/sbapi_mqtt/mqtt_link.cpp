@@ -515,6 +515,8 @@ void run_link(bus_link& l)
     say_goodbye(l);
 }
 
+// No lock: only the callers' one thread sets and clears the slot (see
+// mqtt_link.h), and the link's own thread never touches it.
 bus_link* current()
 {
     link_slot& s = slot();

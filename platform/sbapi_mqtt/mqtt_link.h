@@ -4,7 +4,9 @@
 // reads the broker between the device's passes and holds what arrives for
 // the next one, connects and reconnects by itself with back-off, and sends
 // what the device queues at once; what is sent keeps its order, in a bounded
-// queue while the broker is away.
+// queue while the broker is away. The link's thread is internal; the
+// functions below must all be called from one and the same thread (the
+// device's), because they open, find and close the link without a lock.
 #pragma once
 
 #include <cstddef>
@@ -41,5 +43,6 @@ bool link_send(const std::string& topic, const std::string& payload);
 // The messages that have arrived since the last call, oldest first; never waits.
 std::vector<arrived_message> link_receive();
 // Gives what is still queued up to a second to leave, then disconnects and
-// forgets everything. Runs by itself at exit.
+// forgets everything. Runs by itself at exit, on the thread that calls
+// exit() or returns from main, which must be that same one thread.
 void link_close();
