@@ -20,14 +20,13 @@
 #include <memory>
 #include <mosquitto.h>
 #include <mutex>
-#include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+#include "broker_lookup.h"
 #include "log_tracer.h"
 
 #define LINK_TRACE(level, ...) logTracePrint("sbapi_mqtt", __LINE__, __func__, level, __VA_ARGS__)
@@ -154,43 +153,6 @@ link_slot& slot()
 std::string reason(int rc)
 {
     return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-}
-
-bool is_numeric(const std::string& host)
-{
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    bool numeric = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0;
-    if (found)
-        freeaddrinfo(found);
-    return numeric;
-}
-
-// The first IPv4 address (else the first at all) in numeric form, so that
-// "localhost" does not turn into ::1 for a broker that listens on 127.0.0.1 only.
-std::string numeric_address(const std::string& host, std::string& error)
-{
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (rc != 0 || !found) {
-        error = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
-        return "";
-    }
-    const addrinfo* pick = found;
-    for (const addrinfo* a = found; a; a = a->ai_next)
-        if (a->ai_family == AF_INET) {
-            pick = a;
-            break;
-        }
-    char numeric[NI_MAXHOST] = {};
-    rc = getnameinfo(pick->ai_addr, pick->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST);
-    freeaddrinfo(found);
-    if (rc != 0)
-        error = gai_strerror(rc);
-    return rc == 0 ? numeric : "";
 }
 
 void run_lookup(const std::shared_ptr<name_lookup>& lookup)
@@ -553,7 +515,7 @@ void link_open(const link_settings& settings)
     auto l = std::make_unique<bus_link>();
     l->settings = settings;
     l->broker_text = settings.broker ? endpoint_text(*settings.broker) : "(none)";
-    if (settings.broker && is_numeric(settings.broker->host))
+    if (settings.broker && is_numeric_host(settings.broker->host))
         l->address = settings.broker->host;
     l->handle = make_handle(*l);
     if (!l->handle) {
