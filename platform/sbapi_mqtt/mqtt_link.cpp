@@ -3,11 +3,12 @@
 // its own that makes every library call on the connection, so the library
 // stays in its single-threaded mode and writes a publish at once; the
 // device's thread meets it only at the two queues. Unlike
-// mosquitto_loop_start(), we reconnect ourselves (from 0.25 s, never inside
-// a blocking connect()), hand publishes to the library only while it is
-// connected, so that what it re-sends after a reconnection stays ahead of
-// our own queue, and look a broker's name up on a further thread that
-// nobody ever waits for.
+// mosquitto_loop_start(), we reconnect ourselves (the first retry at once,
+// then after 0.25 s, doubling up to 4 s, afresh after each connection;
+// never inside a blocking connect()), hand publishes to the library only
+// while it is connected, so that what it re-sends after a reconnection
+// stays ahead of our own queue, and look a broker's name up on a further
+// thread that nobody ever waits for.
 #include "mqtt_link.h"
 
 #include <algorithm>
