@@ -538,7 +538,8 @@ bool link_send(const std::string& topic, const std::string& payload)
     bus_link* l = current();
     if (!l || payload.size() > MAX_PAYLOAD)
         return false;
-    bool dropped = false, was_empty;
+    bool dropped = false;
+    bool was_empty = false;
     {
         std::lock_guard<std::mutex> lock(l->mutex);
         if (l->outbox.size() >= OUTBOX_LIMIT) {
