@@ -142,26 +142,27 @@ def remove(path):
 
 
 class CommandLine(unittest.TestCase):
-    def setUp(self):
-        remove(FID_FILE)
-
-    def test_no_arguments_print_the_usage_and_exit_1(self):
-        result = harness.run(harness.DEVSIM)
+    def test_usage_and_version_exit_with_their_status_and_nothing_else(self):
         name = harness.DEVSIM  # argv[0] is the path it was started by, also under the emulator
-        self.assertEqual(result.stdout.decode(), (
-            "usage:\n"
-            f"    {name} <FID> [<device_name=devsim> [<send_interval_secs=30>]]\n"
-            " or\n"
-            f"    {name} -v\n"
-            "\n"))
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stderr, b"")
-
-    def test_v_prints_the_version_and_nothing_else(self):
-        for args in (["-v"], ["-v", "DEV-1", "name", "5"]):
+        usage = ("usage:\n"
+                 f"    {name} <FID> [<device_name=devsim> [<send_interval_secs=30>]]\n"
+                 " or\n"
+                 f"    {name} -v\n"
+                 "\n")
+        version = f"{harness.VERSION}\n"
+        # arguments, exact standard output, exit status; never a trace or the FID file
+        cases = [
+            ([], usage, 1),
+            (["-v"], version, 0),
+            (["-v", "x", "5"], version, 0),
+            (["-v", "DEV-1", "name", "5"], version, 0),
+        ]
+        for args, output, status in cases:
             with self.subTest(args=args):
+                remove(FID_FILE)
                 result = harness.run(harness.DEVSIM, *args)
-                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, f"{harness.VERSION}\n".encode(), b""))
+                self.assertEqual((result.stdout.decode(), result.returncode, result.stderr),
+                                 (output, status, b""))
                 self.assertFalse(os.path.exists(FID_FILE))
 
 
