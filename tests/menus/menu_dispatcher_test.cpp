@@ -3,6 +3,8 @@
 // of every kind, its handler code and traces, the escaping of echoed values,
 // and a failing send.
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "devsim_trace.h"
 #include "devsim_state.h"
@@ -74,17 +76,43 @@ protected:
         EXPECT_TRUE(parses_as_json(replies[0])) << replies[0].substr(0, 200);
         return replies[0];
     }
-
-    void expect_trace(size_t index, int line, int level, const std::string& message)
-    {
-        ASSERT_LT(index, recording::traces.size());
-        const auto& trace = recording::traces[index];
-        EXPECT_EQ(trace.source_file, "devsim_main");
-        EXPECT_EQ(trace.source_line, line);
-        EXPECT_EQ(trace.level, level);
-        EXPECT_EQ(trace.message, message);
-    }
 };
+
+struct expected_trace {
+    int line;
+    int level;
+    std::string function;
+    std::string format;
+    std::string message;
+};
+
+expected_trace reference_trace(const std::string& value)
+{
+    return {LINE_MENU_REFERENCE, 5, "callback_msgtype_2000", "data.menu_reference.reference gives %d\n",
+            "data.menu_reference.reference gives " + value + "\n"};
+}
+
+expected_trace page_not_handled_trace(const std::string& value)
+{
+    return {LINE_PAGE_NOT_HANDLED, 2, "build_menu_data", "menu_reference %d not handled\n",
+            "menu_reference " + value + " not handled\n"};
+}
+
+expected_trace request_not_handled_trace(const std::string& sequence_id)
+{
+    return {LINE_REQUEST_NOT_HANDLED, 2, "callback_msgtype_2000", "sequence_id \"%s\" not handled\n",
+            "sequence_id \"" + sequence_id + "\" not handled\n"};
+}
+
+void expect_trace(const recording::trace_record& trace, const expected_trace& expected)
+{
+    EXPECT_EQ(trace.source_file, "devsim_main");
+    EXPECT_EQ(trace.source_line, expected.line);
+    EXPECT_EQ(trace.level, expected.level);
+    EXPECT_EQ(trace.function, expected.function);
+    EXPECT_EQ(trace.format, expected.format);
+    EXPECT_EQ(trace.message, expected.message);
+}
 }  // namespace
 
 TEST_F(menu_request_fixture, every_kind_gets_its_reply_and_code)
@@ -114,56 +142,33 @@ TEST_F(menu_request_fixture, failed_send_is_passed_on)
     }
 }
 
-TEST_F(menu_request_fixture, menu_request_traces_its_reference)
-{
-    answer(R"({"sequence_id":"menu_edit","data":{"menu_reference":{"reference":32769}}})");
-    ASSERT_EQ(recording::traces.size(), 1u);
-    expect_trace(0, LINE_MENU_REFERENCE, 5, "data.menu_reference.reference gives 32769\n");
-    EXPECT_EQ(recording::traces[0].function, "callback_msgtype_2000");
-    EXPECT_EQ(recording::traces[0].format, "data.menu_reference.reference gives %d\n");
-}
-
-TEST_F(menu_request_fixture, unknown_reference_traces_twice)
+// Menu requests trace their reference, and a page they cannot build once
+// more; an unknown sequence_id traces once; the other kinds never trace.
+TEST_F(menu_request_fixture, requests_trace_exactly_their_records)
 {
     const struct {
-        const char* request;
-        const char* value;
-    } cases[] = {{R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":5}}})", "5"},
-                 {R"({"sequence_id":"menu_entry","ref_id":"x"})", "-3"}};
+        std::string request;
+        std::vector<expected_trace> traces;
+    } cases[] = {
+        {R"({"sequence_id":"menu_edit","data":{"menu_reference":{"reference":32769}}})", {reference_trace("32769")}},
+        {R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":0}}})", {reference_trace("0")}},
+        {R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":5}}})",
+         {reference_trace("5"), page_not_handled_trace("5")}},
+        {R"({"sequence_id":"menu_entry","ref_id":"x"})", {reference_trace("-3"), page_not_handled_trace("-3")}},
+        {R"({"sequence_id":"MENU_ENTRY","ref_id":"r"})", {request_not_handled_trace("MENU_ENTRY")}},
+        {"{}", {request_not_handled_trace("")}},
+        {R"({"sequence_id":"get_all_settings"})", {}},
+        {R"({"sequence_id":"menu_state_ask"})", {}},
+        {R"({"sequence_id":"set_lock_status"})", {}},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
         SetUp();
         answer(c.request);
-        ASSERT_EQ(recording::traces.size(), 2u) << c.request;
-        expect_trace(0, LINE_MENU_REFERENCE, 5, std::string("data.menu_reference.reference gives ") + c.value + "\n");
-        expect_trace(1, LINE_PAGE_NOT_HANDLED, 2, std::string("menu_reference ") + c.value + " not handled\n");
+        EXPECT_EQ(recording::traces.size(), c.traces.size());
+        for (size_t i = 0; i < c.traces.size() && i < recording::traces.size(); ++i)
+            expect_trace(recording::traces[i], c.traces[i]);
     }
-}
-
-TEST_F(menu_request_fixture, unhandled_sequence_id_traces_once)
-{
-    const struct {
-        const char* request;
-        const char* message;
-    } cases[] = {{R"({"sequence_id":"MENU_ENTRY","ref_id":"r"})", "sequence_id \"MENU_ENTRY\" not handled\n"},
-                 {"{}", "sequence_id \"\" not handled\n"}};
-    for (const auto& c : cases) {
-        SetUp();
-        answer(c.request);
-        ASSERT_EQ(recording::traces.size(), 1u) << c.request;
-        expect_trace(0, LINE_REQUEST_NOT_HANDLED, 2, c.message);
-        EXPECT_EQ(recording::traces[0].function, "callback_msgtype_2000");
-        EXPECT_EQ(recording::traces[0].format, "sequence_id \"%s\" not handled\n");
-    }
-}
-
-TEST_F(menu_request_fixture, other_kinds_do_not_trace)
-{
-    answer(R"({"sequence_id":"get_all_settings"})");
-    answer(R"({"sequence_id":"menu_state_ask"})");
-    answer(R"({"sequence_id":"set_lock_status"})");
-    answer(R"({"sequence_id":"menu_entry","data":{"menu_reference":{"reference":0}}})");
-    ASSERT_EQ(recording::traces.size(), 1u);
-    expect_trace(0, LINE_MENU_REFERENCE, 5, "data.menu_reference.reference gives 0\n");
 }
 
 // Echoed values and the FID are JSON string content: a request cannot break
