@@ -39,6 +39,33 @@ class SendFailureTest(FaultCase):
             sent_line(log, 2) + "Failed to send 1 logs from %s file: Message too long\n" % log, 0))
         self.assertEqual(self.sink.wait_for(2), [b"<15>a", b"<15>b"])
 
+    def test_a_refused_address_gives_way_to_the_next_and_the_last_refusal_fails_the_rest(self):
+        # The kernel tells of a refusal at the send after the one that drew it.
+        harness.debian_hosts(self)  # localhost: ::1 first, where nobody listens
+        lines = [b"line %d" % n for n in range(200)]
+        log = self.write_log("messages", lines)
+        for host, port in (("localhost", 514), ("127.0.0.1", 5515)):
+            with self.subTest(host=host, port=port):
+                first = len(self.sink.settle())
+                write_settings("host = %s\nport = %d\n" % (host, port))
+                out, status = self.logfwd(log)
+                arrived = self.sink.settle()[first:]
+                report = out.splitlines()
+                sent = int(report[0].split()[2])
+                self.assertEqual(report[0] + "\n", sent_line(log, sent))
+                self.assertEqual(status, 0)
+                if port == 514:
+                    # ::1 took the first datagram and refused the second, which
+                    # 127.0.0.1 got: every line from there on arrives.
+                    self.assertEqual(report, [report[0]])
+                    self.assertGreaterEqual(len(arrived), 195)
+                    self.assertLessEqual(sent - len(arrived), 1)
+                    self.assertEqual(arrived, [b"<15>" + line for line in lines[len(lines) - len(arrived):]])
+                else:
+                    self.assertEqual((report[1:], arrived), (["Failed to send %d logs from %s file: "
+                                                              "Connection refused" % (200 - sent, log)], []))
+                    self.assertLessEqual(sent, 1)
+
 
 def reject_port_514(action, *match):
     """Adds (-I) or deletes (-D) an iptables rule that answers segments to

@@ -161,9 +161,8 @@ void check(const damage_plan& plan, const std::string& content)
 }
 }  // namespace
 
-// Linked with --wrap=sendto: the reader's datagrams land here.
-extern "C" ssize_t __wrap_sendto(int /*fd*/, const void* buffer, size_t length, int /*flags*/, const sockaddr* /*to*/,
-                                 socklen_t /*to_length*/)
+// Linked with --wrap=send: the reader's datagrams land here.
+extern "C" ssize_t __wrap_send(int /*fd*/, const void* buffer, size_t length, int /*flags*/)
 {
     datagrams.emplace_back(static_cast<const char*>(buffer), length);
     return static_cast<ssize_t>(length);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // log_line_fuzz.cpp: send_log_file on a file holding the input, through a UDP
-// transport whose sendto() is replaced at link time (--wrap) by a recorder. Every line must give exactly
+// transport whose send() is replaced at link time (--wrap) by a recorder. Every line must give exactly
 // one datagram, whose text is worked out here by a separate character scan.
 #include <cstdint>
 #include <cstdio>
@@ -24,7 +24,7 @@
 
 namespace {
 std::vector<std::string> datagrams;  // what send_log_file handed to send
-bool stray_send = false;             // a send to another address
+bool stray_send = false;             // a send on a socket not connected to the destination
 
 sockaddr_in destination_address()
 {
@@ -92,12 +92,14 @@ void check_file(const std::string& input)
 }
 }  // namespace
 
-// Linked with --wrap=sendto: send_log_file's datagrams land here.
-extern "C" ssize_t __wrap_sendto(int /*fd*/, const void* buffer, size_t length, int flags, const sockaddr* to,
-                                 socklen_t to_length)
+// Linked with --wrap=send: send_log_file's datagrams land here.
+extern "C" ssize_t __wrap_send(int fd, const void* buffer, size_t length, int flags)
 {
     const sockaddr_in expected = destination_address();
-    stray_send |= flags != 0 || to_length != sizeof expected || !to || memcmp(to, &expected, sizeof expected) != 0;
+    sockaddr_in peer{};
+    socklen_t peer_length = sizeof peer;
+    stray_send |= flags != 0 || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) != 0 ||
+                  peer_length != sizeof expected || memcmp(&peer, &expected, sizeof expected) != 0;
     datagrams.emplace_back(static_cast<const char*>(buffer), length);
     return static_cast<ssize_t>(length);
 }
