@@ -11,6 +11,7 @@ enum link_outcome {
     LINK_CONNECT_FAILED,  // no TCP connection
     LINK_TLS_FAILED,      // the TLS handshake or the verification failed
     LINK_BROKEN,          // a connection that stood has broken
+    LINK_STALLED,         // a connection that stood made no progress for the stall limit
 };
 
 struct link_status {

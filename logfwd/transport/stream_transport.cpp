@@ -4,7 +4,9 @@
 // signal ends, a break when the server closes, fails or makes no progress for
 // the stall limit, and a run-wide budget of reconnections: MAX_RECONNECTIONS
 // in a row without a line acknowledged in between, the pause doubling
-// meanwhile. The calls drive the link to their goal themselves and tell the
+// meanwhile, and MAX_STALLS stalls whatever was acknowledged between them: a
+// server that stops reading lets its kernel take a buffer's worth on every
+// new connection, which must not hold the run for hours. The calls drive the link to their goal themselves and tell the
 // listener of every break and reconnection on the way.
 #include "stream_transport.h"
 
@@ -23,6 +25,7 @@ const long long STALL_LIMIT_MS = 30000;
 const int FIRST_BACKOFF_MS = 250;
 const int MAX_BACKOFF_MS = 4000;
 const int MAX_RECONNECTIONS = 5;
+const int MAX_STALLS = 2;
 const int MAX_ACK_LOOK_MS = 100;
 const int CLOSE_WAIT_MS = 2000;
 
@@ -31,6 +34,12 @@ enum drive_goal { UNTIL_ROOM, UNTIL_ACKNOWLEDGED };
 std::string no_progress()
 {
     return "no progress for " + std::to_string(STALL_LIMIT_MS / 1000) + " s";
+}
+
+std::string stopped_reading()
+{
+    return "the server stopped reading (" + no_progress() + ", " + std::to_string(MAX_STALLS) +
+           " times in this run)";
 }
 
 // The wire: the connection's bytes, plain or through TLS. The only place
@@ -203,7 +212,7 @@ link_status wait_for_progress(stream_link& link)
 {
     tcp_acknowledgement& acknowledgement = link.acknowledgement;
     if (monotonic_ms() - acknowledgement.progress_ms >= STALL_LIMIT_MS)
-        return link_status{LINK_BROKEN, no_progress()};
+        return link_status{LINK_STALLED, no_progress()};
     const int fd = link.connection.tcp.fd;
     if (unwritten_size(link.frames) > 0) {
         poll_unless_stopped(fd, POLLOUT | POLLIN, static_cast<int>(STALL_LIMIT_MS));
@@ -238,6 +247,17 @@ bool reached(const stream_link& link, drive_goal goal)
                               : frames_in(link.frames) == 0;
 }
 
+// A break; a stall also counts against the stall budget, and spends the
+// link's budget once it is used up.
+void break_after(stream_link& link, const link_status& failure, delivery_count& count)
+{
+    break_link(link, failure.reason, count);
+    if (failure.outcome == LINK_STALLED && ++link.budget.stalls >= MAX_STALLS) {
+        link.budget.spent = true;
+        link.budget.last_break = stopped_reading();
+    }
+}
+
 void fail_frames(stream_link& link, delivery_count& count)
 {
     count_failure(count, link.budget.last_break, frames_in(link.frames));
@@ -261,8 +281,8 @@ void drive(stream_link& link, delivery_count& count, drive_goal goal)
         if (reached(link, goal))
             return;
         const link_status failure = step(link);
-        if (failure.outcome == LINK_BROKEN)
-            break_link(link, failure.reason, count);
+        if (failure.outcome == LINK_BROKEN || failure.outcome == LINK_STALLED)
+            break_after(link, failure, count);
     }
     settle(link, count);
 }
@@ -289,7 +309,8 @@ bool open_stream(stream_link& link, const addrinfo* addresses, const std::string
     case LINK_OK:
     case LINK_STOPPED:  // the run ends without sending, as after a stop signal anywhere
         return true;
-    case LINK_BROKEN: {
+    case LINK_BROKEN:
+    case LINK_STALLED: {
         delivery_count nothing_yet;
         break_link(link, status.reason, nothing_yet);
         return true;

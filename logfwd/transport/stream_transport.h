@@ -43,9 +43,11 @@ struct tcp_acknowledgement {
 };
 
 // Reconnections for the whole run: the link gives up once a few in a row
-// bring no line acknowledged, the pause doubling meanwhile.
+// bring no line acknowledged, the pause doubling meanwhile, or once the
+// server stalled a second time, whatever it acknowledged in between.
 struct reconnection_budget {
     int in_a_row = 0;
+    int stalls = 0;          // connections broken for want of progress
     int pause_ms = 0;        // before the next reconnection
     bool spent = false;      // the link has given up, for the run
     std::string last_break;  // why the link went down last: the reason of the lines failed once spent

@@ -2,7 +2,8 @@
 """The other side of logfwd's traffic, for the end-to-end tests.
 
 UdpSink records every datagram byte for byte; TcpServer reads octet-counted
-frames and can stop reading; Rsyslog is a real rsyslogd in the foreground
+frames and can stop reading; StallingServer takes every connection and reads
+none; Rsyslog is a real rsyslogd in the foreground
 (imudp, imtcp, or imtcp with its OpenSSL driver for TLS) whose omfile action writes the fields it parsed from each
 message, one line each: facility|severity|timestamp|hostname|tag|msg.
 They listen on port 514 by default (6514 for TLS), so they run inside sandbox.sh (or another
@@ -11,7 +12,9 @@ settings file and gzip archives.
 """
 import fcntl
 import os
+import signal
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -143,6 +146,51 @@ class TcpServer:
             self._connection.close()
 
 
+class StallingServer:
+    """Takes every connection on 127.0.0.1:port (with tls, a dict of the PEM
+    paths cert and key: after the TLS handshake) and never reads: each
+    connection's kernel takes what its receive buffer holds, then nothing more,
+    as a server whose queue is full (its disk full, say) does."""
+
+    def __init__(self, port=SYSLOG_PORT, tls=None):
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+        self._listener.bind(("127.0.0.1", port))
+        self._listener.listen(16)
+        self._listener.settimeout(0.1)
+        self._context = None
+        if tls:
+            self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self._context.load_cert_chain(tls["cert"], tls["key"])
+        self.connections = []
+        self._running = True
+        self._thread = threading.Thread(target=self._accept, daemon=True)
+        self._thread.start()
+
+    def _accept(self):
+        while self._running:
+            try:
+                connection, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            if self._context:
+                connection.settimeout(10)
+                try:
+                    connection = self._context.wrap_socket(connection, server_side=True)
+                except (OSError, ssl.SSLError):
+                    connection.close()
+                    continue
+            self.connections.append(connection)
+
+    def close(self):
+        self._running = False
+        self._thread.join()
+        for connection in self.connections:
+            connection.close()
+        self._listener.close()
+
+
 RSYSLOG_CONF = """\
 global(workDirectory="{work}"{tls_files})
 {main_queue}module(load="im{module}"{driver})
@@ -253,8 +301,16 @@ class Rsyslog:
         wait_until(lambda: len(self.lines()) >= count, timeout)
         return self.lines()
 
+    def pause(self):
+        """Holds rsyslogd (SIGSTOP): it reads nothing until resume()."""
+        self._process.send_signal(signal.SIGSTOP)
+
+    def resume(self):
+        self._process.send_signal(signal.SIGCONT)
+
     def close(self):
         if self._process.poll() is None:
+            self.resume()
             self._process.terminate()
             try:
                 self._process.wait(timeout=10)

@@ -17,8 +17,9 @@ import zlib
 
 import harness
 from harness import LOGFWD, sent_line, start
-from syslog_peers import (Rsyslog, TcpServer, archive_content, frames, wait_until,
-                          write_archive, write_settings)
+from certificates import make_certificates
+from syslog_peers import (Rsyslog, StallingServer, TcpServer, TLS_PORT, archive_content, frames,
+                          wait_until, write_archive, write_settings)
 from test_logfwd import LogfwdCase
 
 
@@ -104,6 +105,60 @@ class TcpBreakTest(FaultCase):
         stream = b"".join(b"%d <14>%s" % (len(l) - 6, l.replace(b"user.info ", b"")) for l in lines)
         self.assertLessEqual(sent, len(frames(stream[:server.acknowledged()])[0]))
         self.assertGreaterEqual(sent, len(server.messages()))
+
+    def stops_reading_on_every_connection(self, protocol, port, tls=None):
+        """logfwd against a StallingServer: two stalls end the sending for the run."""
+        count = 150000
+        lines = [b"Jan  1 00:00:00 h user.info t: line %d" % n for n in range(count)]
+        log = self.write_log("messages", lines)
+        extra = "ca_file = %s\n" % tls["ca"] if tls else ""
+        write_settings("host = 127.0.0.1\nprotocol = %s\n%s" % (protocol, extra))
+        server = StallingServer(port, tls)
+        self.addCleanup(server.close)
+        out, status = self.logfwd(log, timeout=180)  # the sending ends within 3 minutes
+        out = out.splitlines()
+        sent = int(out[3].split()[2])
+        lost = "Connection to 127.0.0.1 port %d lost: no progress for 30 s" % port
+        self.assertEqual((out, status), ([
+            lost, "Reconnected to 127.0.0.1 port %d" % port, lost, sent_line(log, sent).rstrip("\n"),
+            "Failed to send %d logs from %s file: the server stopped reading (no progress for 30 s, "
+            "2 times in this run)" % (count - sent, log)], 0))
+        # Over TCP the first connection's kernel took some lines; under TLS a
+        # line counts once every record of its write is acknowledged, more than
+        # that kernel takes.
+        if protocol == "tcp":
+            self.assertGreater(sent, 0)
+        self.assertEqual(len(server.connections), 2)
+
+    def test_a_server_that_stops_reading_on_every_connection_ends_the_run(self):
+        self.stops_reading_on_every_connection("tcp", 514)
+
+    def test_a_tls_server_that_stops_reading_on_every_connection_ends_the_run(self):
+        folder = harness.scratch_dir(self)
+        pem = make_certificates(folder)
+        self.stops_reading_on_every_connection("tls", TLS_PORT, {
+            "ca": pem["ca.pem"], "cert": pem["server.pem"], "key": pem["server.key"]})
+
+    def test_a_server_that_stalls_once_gets_every_line(self):
+        # rsyslogd held for 40 s: its kernel still takes connections and what
+        # their buffers hold. logfwd gives the first connection up after 30 s,
+        # makes a new one, and sends every line once rsyslogd reads again.
+        log, lines = self.write_lines()
+        with Rsyslog("tcp") as rsyslog:
+            proc = start(LOGFWD, log)
+            self.addCleanup(lambda: proc.poll() is None and proc.kill())
+            self.assertTrue(wait_until(lambda: len(rsyslog.lines()) >= 1000, timeout=60))
+            rsyslog.pause()
+            time.sleep(40)
+            rsyslog.resume()
+            out, _ = proc.communicate(timeout=120)
+            wait_until(lambda: len(rsyslog.lines()) >= self.COUNT, timeout=60)
+            received = set(rsyslog.lines())
+        self.assertEqual((out.decode(), proc.returncode), (
+            "Connection to 127.0.0.1 port 514 lost: no progress for 30 s\n"
+            "Reconnected to 127.0.0.1 port 514\n" + sent_line(log, self.COUNT), 0))
+        self.assertEqual(received, {"user|info|Jan  1 00:00:00|h|t:| line %d" % n
+                                    for n in range(self.COUNT)})
 
     @unittest.skipUnless(shutil.which("iptables"), "needs iptables")
     def test_a_break_under_a_live_rsyslog_loses_no_line(self):
