@@ -79,6 +79,9 @@ void report_transport_event(const std::string& host, const std::string& port,
     case TRANSPORT_TLS_REFUSED:
         say("ERROR in TLS connection to " + server(host, port) + ": " + event.reason);
         return;
+    case TRANSPORT_SESSION_REFUSED:
+        say("ERROR in RELP session with " + server(host, port) + ": " + event.reason);
+        return;
     case TRANSPORT_LOST:
         say("Connection to " + server(host, port) + " lost: " + event.reason);
         return;

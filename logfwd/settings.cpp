@@ -27,7 +27,16 @@ const char* const CA_FILE_KEY = "ca_file";
 const char* const CERT_FILE_KEY = "cert_file";
 const char* const KEY_FILE_KEY = "key_file";
 const char* const FRAMING_KEY = "framing";
-const char* const SYSLOG_TLS_SERVICE = "6514";  // RFC 5425
+const char* const SYSLOG_TLS_SERVICE = "6514";  // RFC 5425; RELP keeps 514, as rsyslog's omrelp does
+
+struct protocol_name {
+    const char* name;
+    syslog_protocol protocol;
+};
+const protocol_name PROTOCOLS[] = {
+    {"udp", SYSLOG_UDP},   {"tcp", SYSLOG_TCP},   {"tls", SYSLOG_TLS},
+    {"relp", SYSLOG_RELP}, {"relp-tls", SYSLOG_RELP_TLS},
+};
 const long long MAX_UDP_RATE = 1000000000;
 const size_t LONGEST_LINE = 4096;  // bytes, the newline not counted
 
@@ -176,10 +185,13 @@ bool read_transport_settings(const ConfigFile& file, syslog_settings& settings)
 {
     transport_settings& transport = settings.transport;
     if (file.ContainsKey(PROTOCOL_KEY)) {
-        const std::string protocol = file[PROTOCOL_KEY];
-        if (protocol != "udp" && protocol != "tcp" && protocol != "tls")
-            return report_invalid(PROTOCOL_KEY, protocol);
-        transport.protocol = protocol == "tcp" ? SYSLOG_TCP : protocol == "tls" ? SYSLOG_TLS : SYSLOG_UDP;
+        const std::string value = file[PROTOCOL_KEY];
+        const protocol_name* protocol = std::find_if(
+            std::begin(PROTOCOLS), std::end(PROTOCOLS),
+            [&value](const protocol_name& known) { return value == known.name; });
+        if (protocol == std::end(PROTOCOLS))
+            return report_invalid(PROTOCOL_KEY, value);
+        transport.protocol = protocol->protocol;
         if (transport.protocol == SYSLOG_TLS)
             settings.port = SYSLOG_TLS_SERVICE;
     }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // frame_queue.h: the frames of a syslog stream (RFC 6587: octet counting,
-// "LEN SP MSG", or a newline after each message), kept from the moment they
-// are framed until the server's TCP has acknowledged every byte of them, so
+// "LEN SP MSG", or a newline after each message; or RELP's "syslog"
+// commands), kept from the moment they are framed until the server's TCP has
+// acknowledged every byte of them (RELP: until the server answered them), so
 // that a new connection can send again whatever the old one may have lost.
 #pragma once
 
@@ -13,10 +14,14 @@
 
 #include "transport_settings.h"
 
+enum frame_answer : std::int8_t { FRAME_UNANSWERED, FRAME_TAKEN, FRAME_REFUSED };
+
 struct frame_mark {
     size_t end = 0;                 // offset just past the frame in frame_queue::bytes
     std::uint64_t acked_at = 0;     // wire bytes of the connection that must be acknowledged
                                     // for the whole frame; 0 until it is written whole
+    std::uint32_t txnr = 0;         // RELP: the frame's transaction number
+    frame_answer answer = FRAME_UNANSWERED;  // RELP: what the server said of it
 };
 
 // bytes: [start, written) went to the current connection and wait for its
@@ -29,6 +34,7 @@ struct frame_queue {
     std::vector<frame_mark> marks;  // one per frame from first_mark on
     size_t first_mark = 0;
     size_t first_unwritten = 0;     // the first mark not written whole
+    std::string refusal;            // RELP: the server's last refusal, "CODE TEXT"
 };
 
 // The framer: appends the frame of message. FRAMING_LF relies on messages
@@ -54,3 +60,27 @@ void rewind_frames(frame_queue& queue);
 
 // Empties the queue (the frames could not be delivered).
 void clear_frames(frame_queue& queue);
+
+// RELP: appends the "syslog" command carrying message, numbered txnr.
+void add_relp_frame(frame_queue& queue, std::string_view message, std::uint32_t txnr);
+
+// RELP: notes the server's answer to the frame numbered txnr (taken, or
+// refused with refusal); false when no frame written whole and unanswered has
+// that number: an answer to a command never sent, or answered already.
+bool answer_frame(frame_queue& queue, std::uint32_t txnr, bool taken, const std::string& refusal);
+
+// RELP: drops the answered frames from the front; how many were taken and
+// how many refused.
+void drop_answered(frame_queue& queue, long long& taken, long long& refused);
+
+// RELP: frames written whole and not yet dropped.
+long long frames_in_flight(const frame_queue& queue);
+
+// RELP: the offset up to which the queue may be written so that at most
+// max_frames frames, and max_bytes bytes unless one frame is more, wait for
+// an answer.
+size_t window_end(const frame_queue& queue, size_t max_frames, size_t max_bytes);
+
+// RELP, after rewind_frames: numbers every frame anew from first_txnr on,
+// for a new session, and forgets the answers; returns the next free number.
+std::uint32_t renumber_frames(frame_queue& queue, std::uint32_t first_txnr);

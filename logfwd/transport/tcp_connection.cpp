@@ -103,15 +103,18 @@ bool tcp_unacknowledged(int fd, std::uint64_t& bytes)
     return true;
 }
 
-link_status tcp_read_incoming(int fd)
+link_status tcp_receive(int fd, std::string* into)
 {
-    char dropped[4096];
+    char chunk[4096];
     for (int reads = 0; reads < 16; ++reads) {
-        const ssize_t got = recv(fd, dropped, sizeof(dropped), MSG_DONTWAIT);
+        const ssize_t got = recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
         if (got == 0)
             return link_status{LINK_BROKEN, CLOSED_BY_SERVER};
-        if (got > 0)
+        if (got > 0) {
+            if (into)
+                into->append(chunk, static_cast<size_t>(got));
             continue;
+        }
         if (errno == EAGAIN || errno == EINTR)
             break;
         return failed(LINK_BROKEN, errno);

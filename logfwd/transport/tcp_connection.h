@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <netdb.h>
+#include <string>
 #include <sys/types.h>
 
 #include "link_status.h"
@@ -30,10 +31,10 @@ ssize_t tcp_send(tcp_connection& connection, const char* data, size_t size);
 // Bytes written on fd that the server's TCP has not acknowledged yet.
 bool tcp_unacknowledged(int fd, std::uint64_t& bytes);
 
-// Reads and drops what the server sent (a syslog server sends nothing):
-// LINK_BROKEN when it has closed its side (CLOSED_BY_SERVER) or the
-// connection failed.
-link_status tcp_read_incoming(int fd);
+// Reads what the server sent, up to 64 KiB, onto into, or drops it when into
+// is null (a plain syslog server sends nothing): LINK_BROKEN when it has
+// closed its side (CLOSED_BY_SERVER) or the connection failed.
+link_status tcp_receive(int fd, std::string* into);
 
 void tcp_close(tcp_connection& connection);
 

@@ -107,16 +107,20 @@ link_status handshake(SSL* ssl, int fd, long long deadline_ms)
     }
 }
 
-// Reads records until none is left: tickets and alerts take effect, data is dropped.
-link_status read_records(SSL* ssl)
+// Reads records until none is left: tickets and alerts take effect, data
+// goes onto into (dropped when null).
+link_status read_records(SSL* ssl, std::string* into)
 {
-    char dropped[4096];
+    char chunk[4096];
     for (int reads = 0; reads < 16; ++reads) {
         ERR_clear_error();
         errno = 0;
-        const int result = SSL_read(ssl, dropped, sizeof(dropped));
-        if (result > 0)
+        const int result = SSL_read(ssl, chunk, sizeof(chunk));
+        if (result > 0) {
+            if (into)
+                into->append(chunk, static_cast<size_t>(result));
             continue;
+        }
         const int kind = SSL_get_error(ssl, result);
         if (wanted_events(kind) != 0)
             break;
@@ -145,7 +149,7 @@ link_status await_verdict(SSL* ssl, int fd, const bool& ticket_received, long lo
     long long verdict_due = -1;
     int poll_ms = 1;
     for (;;) {
-        const link_status incoming = read_records(ssl);
+        const link_status incoming = read_records(ssl, nullptr);
         if (incoming.outcome != LINK_OK)
             return incoming.reason == CLOSED_BY_SERVER
                        ? incoming
@@ -227,10 +231,10 @@ std::uint64_t tls_wire_written(const tls_session& session)
     return BIO_number_written(SSL_get_wbio(session.ssl.get()));
 }
 
-link_status tls_read_incoming(tls_session& session)
+link_status tls_receive(tls_session& session, std::string* into)
 {
     const sigpipe_held_back no_sigpipe;
-    return read_records(session.ssl.get());
+    return read_records(session.ssl.get(), into);
 }
 
 void tls_close(tls_session& session, long long deadline_ms)

@@ -42,10 +42,11 @@ ssize_t tls_send(tls_session& session, const char* data, size_t size, link_statu
 // handshake included.
 std::uint64_t tls_wire_written(const tls_session& session);
 
-// Reads what the server sent: session tickets are taken, anything else
-// dropped; LINK_BROKEN for a close_notify or a closed connection
-// (CLOSED_BY_SERVER) and for an alert (its text).
-link_status tls_read_incoming(tls_session& session);
+// Reads what the server sent: session tickets are taken, data goes onto into,
+// up to 64 KiB, or is dropped when into is null; LINK_BROKEN for a
+// close_notify or a closed connection (CLOSED_BY_SERVER) and for an alert
+// (its text).
+link_status tls_receive(tls_session& session, std::string* into);
 
 // Sends the close_notify (so that the server keeps the last records) and,
 // unless a stop signal came, waits for the server's until deadline_ms;

@@ -10,6 +10,7 @@ enum transport_event_kind {
     TRANSPORT_NO_SOCKET,      // UDP: no socket for any address (ends the run)
     TRANSPORT_NO_CONNECTION,  // no connection at the start (ends the run)
     TRANSPORT_TLS_REFUSED,    // TLS could not be set up, or the server did not pass
+    TRANSPORT_SESSION_REFUSED,  // the server refused the RELP session
     TRANSPORT_LOST,           // the connection broke
     TRANSPORT_RECONNECTED,    // a new connection stands
     TRANSPORT_WAITING,        // a pause before the next connection, seconds_left to go

@@ -6,8 +6,9 @@
 
 #include <string>
 
-// SYSLOG_TLS is SYSLOG_TCP inside TLS (RFC 5425): the same frames, the same stream.
-enum syslog_protocol { SYSLOG_UDP, SYSLOG_TCP, SYSLOG_TLS };
+// SYSLOG_TLS is SYSLOG_TCP inside TLS (RFC 5425): the same frames, the same
+// stream; SYSLOG_RELP_TLS is SYSLOG_RELP inside TLS.
+enum syslog_protocol { SYSLOG_UDP, SYSLOG_TCP, SYSLOG_TLS, SYSLOG_RELP, SYSLOG_RELP_TLS };
 
 // How a message is framed on a TCP or TLS stream.
 enum stream_framing {
@@ -32,5 +33,5 @@ struct transport_settings {
     syslog_protocol protocol = SYSLOG_UDP;
     long long rate = DEFAULT_UDP_RATE;                // UDP: lines per second, 0 unpaced
     stream_framing framing = FRAMING_OCTET_COUNTING;  // TCP, TLS
-    tls_settings tls;                                 // TLS
+    tls_settings tls;                                 // TLS, RELP inside TLS
 };
