@@ -207,6 +207,8 @@ RSYSLOG_TLS_DRIVER = ' StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriv
 RSYSLOG_TLS_FILES = (' DefaultNetstreamDriverCAFile="{ca}" DefaultNetstreamDriverCertFile="{cert}"'
                      ' DefaultNetstreamDriverKeyFile="{key}"')
 TLS_PORT = 6514
+# imrelp inside TLS with OpenSSL (its default GnuTLS refuses OpenSSL's clients).
+RELP_TLS_INPUT = ' tls="on" tls.cacert="{ca}" tls.mycert="{cert}" tls.myprivkey="{key}"'
 
 
 def port_bound(protocol, port):
@@ -234,46 +236,69 @@ def _tcp_port_listening(port, address):
 class Rsyslog:
     """rsyslogd -n with the template above, over "udp" (imudp) or "tcp"
     (imtcp) on 127.0.0.1, or "tls" (imtcp, RFC 5425) on address ("" for every
-    one; tls is then a dict of the PEM paths ca, cert, key and optionally auth);
-    lines_only: newline-ended messages only. lines() gives what it wrote."""
+    one; tls is then a dict of the PEM paths ca, cert, key and optionally auth),
+    or "relp" (imrelp, every address; with tls as for "tls", auth then being
+    the name of the client that imrelp's tls.authmode="name" lets in);
+    lines_only: newline-ended messages only; direct: no queue between the
+    input and the file, so that a message is in the file before imrelp
+    answers it. lines() gives what it wrote; kill() and start() stop it hard
+    and start it again, writing on to the same file."""
 
     PROBE = "user|notice|Jan  1 00:00:00|probe|probe:| ready"
 
     def __init__(self, protocol="udp", port=SYSLOG_PORT, tls=None, address="127.0.0.1",
-                 lines_only=False):
+                 lines_only=False, direct=False):
         self._work = tempfile.TemporaryDirectory()
         work = self._work.name
-        conf = os.path.join(work, "rsyslog.conf")
+        self._conf = os.path.join(work, "rsyslog.conf")
+        self._protocol, self._port = protocol, port
         module, tls_files, driver = protocol, "", ""
         framing = ' supportOctetCountedFraming="off"' if lines_only else ""
-        listening = lambda: port_bound(protocol, port)
+        self._listening = lambda: port_bound(protocol, port)
         if protocol == "tls":
-            module, listening = "tcp", lambda: _tcp_port_listening(port, address)
+            module, self._listening = "tcp", lambda: _tcp_port_listening(port, address)
             tls_files = RSYSLOG_TLS_FILES.format(**tls)
             driver = RSYSLOG_TLS_DRIVER.format(auth=tls.get("auth", "anon"))
-        with open(conf, "w") as out:
+        if protocol == "relp":
+            address, self._listening = "", lambda: _tcp_port_listening(port, "")
+            if tls:
+                driver, framing = ' tls.tlslib="openssl"', RELP_TLS_INPUT.format(**tls)
+                if "auth" in tls:
+                    framing += ' tls.authmode="name" tls.permittedpeer=["%s"]' % tls["auth"]
+        with open(self._conf, "w") as out:
             # A stream peer's queue holds a whole test run: rsyslog drops what it
             # cannot queue within 2 s, which a loaded machine can reach with the
             # default 100,000 messages, and the tests count every line.
             main_queue = 'main_queue(queue.size="1000000")\n' if protocol != "udp" else ""
+            if direct:
+                main_queue = 'main_queue(queue.type="Direct")\n'
             out.write(RSYSLOG_CONF.format(work=work, tls_files=tls_files, main_queue=main_queue,
                                           module=module, driver=driver, port=port,
                                           address=address and ' address="%s"' % address,
                                           framing=framing))
         self._output = os.path.join(work, "received.log")
+        self.start()
+
+    def start(self):
         self._process = subprocess.Popen(
-            ["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "rsyslogd.pid")],
+            ["rsyslogd", "-n", "-f", self._conf, "-i", os.path.join(self._work.name, "rsyslogd.pid")],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not (wait_until(listening, timeout=20) and self._probe(protocol, port)):
+        if not (wait_until(self._listening, timeout=20) and self._probe(self._protocol, self._port)):
             self.close()
-            raise RuntimeError("rsyslogd did not start listening on port %d" % port)
+            raise RuntimeError("rsyslogd did not start listening on port %d" % self._port)
+
+    def kill(self, number=signal.SIGKILL):
+        """Ends rsyslogd by signal number (SIGTERM: in order) and waits for it."""
+        self._process.send_signal(number)
+        self._process.wait(timeout=30)
+        wait_until(lambda: not self._listening(), timeout=10)
 
     def _probe(self, protocol, port):
         """rsyslogd binds its port before its input thread reads: wait until a
         probe message has come through, so that a burst is not lost to a
         socket nobody reads yet. Over TLS a connection is only taken once the
-        driver is up, so no probe is needed there."""
-        if protocol == "tls":
+        driver is up, and RELP answers what it took, so no probe is needed there."""
+        if protocol in ("tls", "relp"):
             return True
         message = b"<13>Jan  1 00:00:00 probe probe: ready"
         for _ in range(100):

@@ -99,7 +99,8 @@ class SettingsTest(LogfwdCase):
             ("host = 127.0.0.1\nPROTOCOL = tls\n", 'Unknown key "PROTOCOL" in '
              '/etc/orvane/syslog_settings (did you mean "protocol"?)\n'),
         ]
-        for key, value in (("protocol", "udpp"), ("protocol", "TCP"), ("port", "0"),
+        for key, value in (("protocol", "udpp"), ("protocol", "TCP"), ("protocol", "RELP"),
+                           ("protocol", "relp_tls"), ("port", "0"),
                            ("port", "70000"), ("port", "5x"), ("port", ""), ("rate", "-1"),
                            ("rate", "fast"), ("rate", "1e3"), ("framing", "LF")):
             cases.append(("host = 127.0.0.1\nprotocol = tcp\n%s = %s\n" % (key, value),
