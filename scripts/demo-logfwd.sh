@@ -3,7 +3,8 @@
 # demo-logfwd.sh BUILD_DIR: logfwd against a private rsyslogd on 127.0.0.1,
 # first over UDP (paced, the default, port 514), then over TCP (octet-counted
 # frames, port 514), then over TLS (port 6514, the server's certificate
-# verified against a throw-away CA made here with the openssl command).
+# verified against a throw-away CA made here with the openssl command), then
+# over RELP into imrelp (port 2514), where each line is answered.
 # Run through demo.sh, which gives it private namespaces (its own /etc/orvane).
 set -eu
 build=$1
@@ -29,15 +30,17 @@ module(load="imtcp")
 input(type="imtcp" address="127.0.0.1" port="514")
 input(type="imtcp" address="127.0.0.1" port="6514" name="imtcp-tls"
       StreamDriver.Name="ossl" StreamDriver.Mode="1" StreamDriver.AuthMode="anon")
+module(load="imrelp")
+input(type="imrelp" port="2514")
 template(name="readable" type="string"
          string="%inputname% | %syslogfacility-text%.%syslogseverity-text% | %timereported:::date-rfc3164% | %hostname% | %syslogtag% |%msg%\n")
-if \$inputname == "imudp" or \$inputname == "imtcp" or \$inputname == "imtcp-tls" then { action(type="omfile" file="$work/received.log" template="readable") }
+if \$inputname == "imudp" or \$inputname == "imtcp" or \$inputname == "imtcp-tls" or \$inputname == "imrelp" then { action(type="omfile" file="$work/received.log" template="readable") }
 CONF
 rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" >"$work/rsyslogd.out" 2>&1 &
 rsyslogd_pid=$!
 for _ in $(seq 100); do
     grep -q ' 0100007F:0202 ' /proc/net/udp && grep -q ' 0100007F:0202 ' /proc/net/tcp &&
-        grep -q ' 0100007F:196A ' /proc/net/tcp && break
+        grep -q ' 0100007F:196A ' /proc/net/tcp && grep -q ':09D2 ' /proc/net/tcp && break
     sleep 0.1
 done
 
@@ -91,6 +94,12 @@ echo "== logfwd $work/log/messages (TLS to port 6514, the server's certificate c
 forward "$work/log/messages"
 echo "== what rsyslogd received over TLS"
 received imtcp-tls 12
+
+settings "host = 127.0.0.1" "protocol = relp" "port = 2514"
+echo "== logfwd $work/log/messages (RELP into imrelp: a line counts as sent once rsyslog answered it)"
+forward "$work/log/messages"
+echo "== what rsyslogd received over RELP"
+received imrelp 15
 
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
     -subj /CN=other-ca -keyout "$work/other-ca.key" -out "$work/other-ca.pem" 2>/dev/null
