@@ -93,6 +93,19 @@ class IncludeGraph(unittest.TestCase):
         self.assertLessEqual(users, OPENSSL_SOURCES)
 
 
+class StandardOutput(unittest.TestCase):
+    def test_only_the_report_writes_it(self):
+        # The progress line is taken off the terminal by report.cpp's writer:
+        # a message written anywhere else would land in the middle of it.
+        writes = re.compile(r"std::cout|(?<![sn])printf\s*\(|\bputs\s*\(|STDOUT_FILENO|\bstdout\b")
+        writers = set()
+        for path in sources():
+            with open(os.path.join(LOGFWD, path)) as text:
+                if writes.search(text.read()):
+                    writers.add(path)
+        self.assertEqual(writers, {"report.cpp"})
+
+
 class CompileProbe(unittest.TestCase):
     """A probe compiled as a source of files/ or transport/ would be."""
 
