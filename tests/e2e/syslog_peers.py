@@ -3,13 +3,15 @@
 
 UdpSink records every datagram byte for byte; TcpServer reads octet-counted
 frames and can stop reading; StallingServer takes every connection and reads
-none; Rsyslog is a real rsyslogd in the foreground
+none; RelpServer speaks RELP, each connection well or as a hostile server
+would; Rsyslog is a real rsyslogd in the foreground
 (imudp, imtcp, or imtcp with its OpenSSL driver for TLS) whose omfile action writes the fields it parsed from each
 message, one line each: facility|severity|timestamp|hostname|tag|msg.
 They listen on port 514 by default (6514 for TLS), so they run inside sandbox.sh (or another
 private network namespace). Beside them, the files that logfwd reads: its
 settings file and gzip archives.
 """
+import dataclasses
 import fcntl
 import os
 import signal
@@ -189,6 +191,176 @@ class StallingServer:
         for connection in self.connections:
             connection.close()
         self._listener.close()
+
+
+def relp_frame(txnr, command, data=b""):
+    """A RELP frame: "TXNR SP COMMAND SP DATALEN [SP DATA] LF"."""
+    return b"%d %s %d%s\n" % (txnr, command, len(data), b" " + data if data else b"")
+
+
+def relp_frames(data):
+    """The whole RELP frames at the front of data, as (txnr, command, data),
+    and the bytes of a last frame that is not whole."""
+    found = []
+    while data.count(b" ", 0, 64) >= 2:
+        txnr, command, rest = data.split(b" ", 2)
+        digits = len(rest) - len(rest.lstrip(b"0123456789"))
+        if digits == 0 or digits == len(rest):
+            break
+        size = int(rest[:digits])
+        start = digits + (1 if size else 0)  # the blank before the data
+        if len(rest) < start + size + 1:
+            break
+        found.append((int(txnr), command, rest[start:start + size]))
+        data = rest[start + size + 1:]
+    return found, data
+
+
+RELP_OFFERS = b"relp_version=0\nrelp_software=syslog_peers\ncommands=syslog"
+
+
+@dataclasses.dataclass
+class RelpMode:
+    """What one connection of a RelpServer does. It answers "open" with
+    open_answer, each syslog command with "200 OK" or, for the numbers in
+    refused, "500 command disabled". At the command numbered act_at it sends
+    act instead of its answer and answers nothing more; then, with
+    close_after, it ends its side of the connection (still reading), and with
+    drip it sends drip's bytes one every drip_pause seconds. It answers
+    "close" and ends its side."""
+    open_answer: bytes = b"200 OK\n" + RELP_OFFERS
+    refused: tuple = ()
+    act_at: int = 0
+    act: bytes = b""
+    close_after: bool = False
+    drip: bytes = b""
+    drip_pause: float = 0.5
+
+
+@dataclasses.dataclass
+class RelpConnection:
+    """What happened on one connection: the frames it read, in order, the
+    answer it gave to each syslog command, by number (200 or 500), and when
+    (time.monotonic) it last sent a whole answer, began acting and saw the
+    client end the connection."""
+    mode: RelpMode
+    frames: list = dataclasses.field(default_factory=list)
+    answers: dict = dataclasses.field(default_factory=dict)
+    last_answer: float = 0.0
+    acting: float = 0.0
+    ended: float = 0.0
+
+    def syslog(self):
+        """The (number, message) of every syslog command read."""
+        return [(txnr, data) for txnr, command, data in self.frames if command == b"syslog"]
+
+    def answered(self, code):
+        """The messages whose commands it answered with code, in order."""
+        return [data for txnr, data in self.syslog() if self.answers.get(txnr) == code]
+
+
+class RelpServer:
+    """A RELP server on 127.0.0.1:port, a thread per connection: the n-th
+    connection behaves as modes[n] says, later ones as RelpMode() (well).
+    connections holds a RelpConnection each, in the order they came."""
+
+    def __init__(self, modes=(), port=SYSLOG_PORT):
+        self._modes = list(modes)
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind(("127.0.0.1", port))
+        self._listener.listen(16)
+        self._listener.settimeout(0.1)
+        self.connections = []
+        self._threads = []
+        self._running = True
+        self._accepting = threading.Thread(target=self._accept, daemon=True)
+        self._accepting.start()
+
+    def _accept(self):
+        while self._running:
+            try:
+                connection, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            modes = self._modes
+            record = RelpConnection(modes[len(self.connections)] if len(self.connections) < len(modes)
+                                    else RelpMode())
+            self.connections.append(record)
+            thread = threading.Thread(target=self._serve, args=(connection, record), daemon=True)
+            self._threads.append(thread)
+            thread.start()
+
+    def _answers(self, record, frames, acting):
+        """What the connection sends for the frames it read; whether it acts from now on."""
+        mode, out = record.mode, b""
+        for txnr, command, data in frames:
+            record.frames.append((txnr, command, data))
+            if acting:
+                continue
+            if command == b"open":
+                out += relp_frame(txnr, b"rsp", mode.open_answer)
+            elif command == b"close":
+                out += relp_frame(txnr, b"rsp")
+            elif command == b"syslog" and txnr == mode.act_at:
+                out += mode.act
+                acting = True
+            elif command == b"syslog":
+                code = 500 if txnr in mode.refused else 200
+                record.answers[txnr] = code
+                out += relp_frame(txnr, b"rsp", b"500 command disabled" if code == 500 else b"200 OK")
+        return out, acting
+
+    def _serve(self, connection, record):
+        mode, received, acting, dripped = record.mode, b"", False, 0
+        connection.settimeout(mode.drip_pause)
+        with connection:
+            while self._running:
+                try:
+                    chunk = connection.recv(65536)
+                except socket.timeout:
+                    chunk = None
+                except OSError:
+                    break
+                if chunk == b"":
+                    break
+                if chunk:
+                    frames, received = relp_frames(received + chunk)
+                    out, now_acting = self._answers(record, frames, acting)
+                    if not acting and out:
+                        # Stamped before it leaves: the client cannot have it earlier.
+                        record.last_answer = time.monotonic()
+                    try:
+                        connection.sendall(out)
+                        if now_acting and not acting:
+                            record.acting = time.monotonic()
+                            if mode.close_after:
+                                connection.shutdown(socket.SHUT_WR)
+                        if any(command == b"close" for _, command, _ in frames):
+                            connection.shutdown(socket.SHUT_WR)
+                    except OSError:
+                        break
+                    acting = now_acting
+                elif acting and dripped < len(mode.drip):
+                    try:
+                        connection.sendall(mode.drip[dripped:dripped + 1])
+                    except OSError:
+                        break
+                    dripped += 1
+            record.ended = time.monotonic()
+
+    def close(self):
+        self._running = False
+        self._accepting.join()
+        for thread in self._threads:
+            thread.join()
+        self._listener.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
 
 RSYSLOG_CONF = """\
