@@ -107,6 +107,12 @@ link_status await_answer(stream_link& link, relp_answer& answer, long long deadl
     }
 }
 
+// The server's words on a command: its code, then its text when it gave one.
+std::string answer_words(const relp_answer& answer)
+{
+    return std::to_string(answer.code) + (answer.text.empty() ? "" : " " + answer.text);
+}
+
 // RELP's "open", and the server's answer: it must take the session and offer
 // the syslog command, or the server has refused logfwd (LINK_REFUSED).
 link_status open_relp_session(stream_link& link)
@@ -131,8 +137,7 @@ link_status open_relp_session(stream_link& link)
         return link_status{LINK_REFUSED, "an answer to transaction " + std::to_string(answer.txnr) +
                                              " instead of open"};
     if (answer.code != 200)
-        return link_status{LINK_REFUSED, "the server refused the session: " +
-                                             std::to_string(answer.code) + " " + answer.text};
+        return link_status{LINK_REFUSED, "the server refused the session: " + answer_words(answer)};
     if (!relp_offers_command(answer.offers, "syslog"))
         return link_status{LINK_REFUSED, "the server does not offer the syslog command"};
     link.relp.next_txnr = renumber_frames(link.frames, 2);
@@ -219,8 +224,7 @@ link_status take_answers(stream_link& link)
             return link_status{LINK_BROKEN, "a malformed answer: " + problem};
         if (answer.serverclose)
             return link_status{LINK_BROKEN, "the server closed the session"};
-        const std::string words = std::to_string(answer.code) + " " + answer.text;
-        if (!answer_frame(link.frames, answer.txnr, answer.code == 200, words))
+        if (!answer_frame(link.frames, answer.txnr, answer.code == 200, answer_words(answer)))
             return link_status{LINK_BROKEN, "an answer to transaction " + std::to_string(answer.txnr) +
                                                 ", which waits for none"};
         link.progress.last_ms = monotonic_ms();

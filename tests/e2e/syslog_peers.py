@@ -223,13 +223,14 @@ RELP_OFFERS = b"relp_version=0\nrelp_software=syslog_peers\ncommands=syslog"
 class RelpMode:
     """What one connection of a RelpServer does. It answers "open" with
     open_answer, each syslog command with "200 OK" or, for the numbers in
-    refused, "500 command disabled". At the command numbered act_at it sends
+    refused, with refusal. At the command numbered act_at it sends
     act instead of its answer and answers nothing more; then, with
     close_after, it ends its side of the connection (still reading), and with
     drip it sends drip's bytes one every drip_pause seconds. It answers
     "close" and ends its side."""
     open_answer: bytes = b"200 OK\n" + RELP_OFFERS
     refused: tuple = ()
+    refusal: bytes = b"500 command disabled"
     act_at: int = 0
     act: bytes = b""
     close_after: bool = False
@@ -308,7 +309,7 @@ class RelpServer:
             elif command == b"syslog":
                 code = 500 if txnr in mode.refused else 200
                 record.answers[txnr] = code
-                out += relp_frame(txnr, b"rsp", b"500 command disabled" if code == 500 else b"200 OK")
+                out += relp_frame(txnr, b"rsp", mode.refusal if code == 500 else b"200 OK")
         return out, acting
 
     def _serve(self, connection, record):

@@ -86,19 +86,23 @@ class HostileRelpServerTest(RelpFaultCase):
                 self.assert_counted_as_answered(server, out)
 
     def test_lines_the_server_refuses_fail_with_its_words_and_the_rest_are_sent(self):
-        server = self.serve(RelpMode(refused=(5, 9)))  # lines 3 and 7
-        out, status = self.logfwd(self.log)
-        self.assertEqual((out, status), (
-            sent_line(self.log, COUNT - 2) + "Failed to send 2 logs from %s file: refused by the "
-            "server: 500 command disabled\n" % self.log, 0))
-        self.assertEqual(len(server.connections), 1)
-        self.assert_counted_as_answered(server, out, failed=[MESSAGES[3], MESSAGES[7]])
+        for refusal in ("500 command disabled", "500"):
+            with self.subTest(refusal):
+                # Lines 3 and 7.
+                with RelpServer([RelpMode(refused=(5, 9), refusal=refusal.encode())], port=PORT) as server:
+                    out, status = self.logfwd(self.log)
+                self.assertEqual((out, status), (
+                    sent_line(self.log, COUNT - 2) + "Failed to send 2 logs from %s file: refused by "
+                    "the server: %s\n" % (self.log, refusal), 0))
+                self.assertEqual(len(server.connections), 1)
+                self.assert_counted_as_answered(server, out, failed=[MESSAGES[3], MESSAGES[7]])
 
     def test_a_refused_session_ends_the_run_before_any_line(self):
         cases = [
             ("no syslog offered", b"200 OK\nrelp_version=0\ncommands=eventlog",
              "the server does not offer the syslog command"),
             ("refused", b"500 too many sessions", "the server refused the session: 500 too many sessions"),
+            ("refused, code alone", b"500", "the server refused the session: 500"),
             ("no status code", b"OK\n" + RELP_OFFERS, "a malformed answer: an answer without a status code"),
         ]
         for name, open_answer, reason in cases:
