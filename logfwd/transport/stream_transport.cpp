@@ -107,6 +107,10 @@ link_status await_answer(stream_link& link, relp_answer& answer, long long deadl
     }
 }
 
+// An answer without data (code 0) is the answer to "close" alone: to "open"
+// or to a line it gives no verdict, and is malformed there.
+const char* const NO_STATUS = "a malformed answer: an answer without a status code";
+
 // The server's words on a command: its code, then its text when it gave one.
 std::string answer_words(const relp_answer& answer)
 {
@@ -136,6 +140,8 @@ link_status open_relp_session(stream_link& link)
     if (answer.txnr != 1)
         return link_status{LINK_REFUSED, "an answer to transaction " + std::to_string(answer.txnr) +
                                              " instead of open"};
+    if (answer.code == 0)
+        return link_status{LINK_REFUSED, NO_STATUS};
     if (answer.code != 200)
         return link_status{LINK_REFUSED, "the server refused the session: " + answer_words(answer)};
     if (!relp_offers_command(answer.offers, "syslog"))
@@ -224,6 +230,8 @@ link_status take_answers(stream_link& link)
             return link_status{LINK_BROKEN, "a malformed answer: " + problem};
         if (answer.serverclose)
             return link_status{LINK_BROKEN, "the server closed the session"};
+        if (answer.code == 0)
+            return link_status{LINK_BROKEN, NO_STATUS};
         if (!answer_frame(link.frames, answer.txnr, answer.code == 200, answer_words(answer)))
             return link_status{LINK_BROKEN, "an answer to transaction " + std::to_string(answer.txnr) +
                                                 ", which waits for none"};

@@ -70,6 +70,8 @@ class HostileRelpServerTest(RelpFaultCase):
              "an answer to transaction 6, which waits for none"),
             ("number of the hints", b"0 rsp 6 200 OK\n", False,
              'a malformed answer: an unexpected "rsp" frame with transaction number 0'),
+            ("empty answer", b"7 rsp 0\n", False,
+             "a malformed answer: an answer without a status code"),
             ("garbage", b"\x00\xffgarbage\r\n", False,
              "a malformed answer: a frame with no transaction number"),
             ("serverclose", b"0 serverclose 0\n", True, "the server closed the session"),
@@ -104,6 +106,7 @@ class HostileRelpServerTest(RelpFaultCase):
             ("refused", b"500 too many sessions", "the server refused the session: 500 too many sessions"),
             ("refused, code alone", b"500", "the server refused the session: 500"),
             ("no status code", b"OK\n" + RELP_OFFERS, "a malformed answer: an answer without a status code"),
+            ("empty answer", b"", "a malformed answer: an answer without a status code"),
         ]
         for name, open_answer, reason in cases:
             with self.subTest(name):
