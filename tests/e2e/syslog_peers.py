@@ -222,13 +222,14 @@ RELP_OFFERS = b"relp_version=0\nrelp_software=syslog_peers\ncommands=syslog"
 @dataclasses.dataclass
 class RelpMode:
     """What one connection of a RelpServer does. It answers "open" with
-    open_answer, each syslog command with "200 OK" or, for the numbers in
-    refused, with refusal. At the command numbered act_at it sends
-    act instead of its answer and answers nothing more; then, with
-    close_after, it ends its side of the connection (still reading), and with
-    drip it sends drip's bytes one every drip_pause seconds. It answers
-    "close" and ends its side."""
+    open_answer numbered open_txnr (with None, not at all), each syslog
+    command with "200 OK" or, for the numbers in refused, with refusal. At
+    the command numbered act_at it sends act instead of its answer and
+    answers nothing more; then, with close_after, it ends its side of the
+    connection (still reading), and with drip it sends drip's bytes one every
+    drip_pause seconds. It answers "close" and ends its side."""
     open_answer: bytes = b"200 OK\n" + RELP_OFFERS
+    open_txnr: int = 1
     refused: tuple = ()
     refusal: bytes = b"500 command disabled"
     act_at: int = 0
@@ -284,9 +285,8 @@ class RelpServer:
                 connection, _ = self._listener.accept()
             except socket.timeout:
                 continue
-            modes = self._modes
-            record = RelpConnection(modes[len(self.connections)] if len(self.connections) < len(modes)
-                                    else RelpMode())
+            modes, made = self._modes, len(self.connections)
+            record = RelpConnection(modes[made] if made < len(modes) else RelpMode())
             self.connections.append(record)
             thread = threading.Thread(target=self._serve, args=(connection, record), daemon=True)
             self._threads.append(thread)
@@ -299,8 +299,8 @@ class RelpServer:
             record.frames.append((txnr, command, data))
             if acting:
                 continue
-            if command == b"open":
-                out += relp_frame(txnr, b"rsp", mode.open_answer)
+            if command == b"open" and mode.open_answer is not None:
+                out += relp_frame(mode.open_txnr, b"rsp", mode.open_answer)
             elif command == b"close":
                 out += relp_frame(txnr, b"rsp")
             elif command == b"syslog" and txnr == mode.act_at:

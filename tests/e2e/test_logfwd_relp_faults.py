@@ -90,27 +90,34 @@ class HostileRelpServerTest(RelpFaultCase):
     def test_lines_the_server_refuses_fail_with_its_words_and_the_rest_are_sent(self):
         for refusal in ("500 command disabled", "500"):
             with self.subTest(refusal):
-                # Lines 3 and 7.
-                with RelpServer([RelpMode(refused=(5, 9), refusal=refusal.encode())], port=PORT) as server:
+                mode = RelpMode(refused=(5, 9), refusal=refusal.encode())  # lines 3 and 7
+                with RelpServer([mode], port=PORT) as server:
                     out, status = self.logfwd(self.log)
                 self.assertEqual((out, status), (
-                    sent_line(self.log, COUNT - 2) + "Failed to send 2 logs from %s file: refused by "
-                    "the server: %s\n" % (self.log, refusal), 0))
+                    sent_line(self.log, COUNT - 2) + "Failed to send 2 logs from %s file: "
+                    "refused by the server: %s\n" % (self.log, refusal), 0))
                 self.assertEqual(len(server.connections), 1)
                 self.assert_counted_as_answered(server, out, failed=[MESSAGES[3], MESSAGES[7]])
 
     def test_a_refused_session_ends_the_run_before_any_line(self):
+        # name, the answer to open (None: none) and its number, reason
         cases = [
-            ("no syslog offered", b"200 OK\nrelp_version=0\ncommands=eventlog",
+            ("no syslog offered", b"200 OK\nrelp_version=0\ncommands=eventlog", 1,
              "the server does not offer the syslog command"),
-            ("refused", b"500 too many sessions", "the server refused the session: 500 too many sessions"),
-            ("refused, code alone", b"500", "the server refused the session: 500"),
-            ("no status code", b"OK\n" + RELP_OFFERS, "a malformed answer: an answer without a status code"),
-            ("empty answer", b"", "a malformed answer: an answer without a status code"),
+            ("refused", b"500 too many sessions", 1,
+             "the server refused the session: 500 too many sessions"),
+            ("refused, code alone", b"500", 1, "the server refused the session: 500"),
+            ("no status code", b"OK\n" + RELP_OFFERS, 1,
+             "a malformed answer: an answer without a status code"),
+            ("empty answer", b"", 1, "a malformed answer: an answer without a status code"),
+            ("another number", b"200 OK\n" + RELP_OFFERS, 2,
+             "an answer to transaction 2 instead of open"),
+            ("no answer", None, 1, "no answer to open within 5 s"),
         ]
-        for name, open_answer, reason in cases:
+        for name, open_answer, txnr, reason in cases:
             with self.subTest(name):
-                with RelpServer([RelpMode(open_answer=open_answer)], port=PORT) as server:
+                mode = RelpMode(open_answer=open_answer, open_txnr=txnr)
+                with RelpServer([mode], port=PORT) as server:
                     out, status = self.logfwd(self.log)
                 self.assertEqual((out, status), (SESSION_REFUSED + reason + "\n", 255))
                 self.assertEqual(len(server.connections), 1)
