@@ -224,17 +224,18 @@ class RelpMode:
     """What one connection of a RelpServer does. It answers "open" with
     open_answer numbered open_txnr (with None, not at all), each syslog
     command with "200 OK" or, for the numbers in refused, with refusal. At
-    the command numbered act_at it sends act instead of its answer and
-    answers nothing more; then, with close_after, it ends its side of the
-    connection (still reading), and with drip it sends drip's bytes one every
-    drip_pause seconds. It answers "close" and ends its side."""
+    the command numbered act_at (1: open) it sends act instead of its answer
+    and answers nothing more; then it ends the connection as end_after says
+    ("close": its side, still reading; "reset": all of it, with a reset), and
+    sends drip's bytes one every drip_pause seconds. It answers "close" and
+    ends its side."""
     open_answer: bytes = b"200 OK\n" + RELP_OFFERS
     open_txnr: int = 1
     refused: tuple = ()
     refusal: bytes = b"500 command disabled"
     act_at: int = 0
     act: bytes = b""
-    close_after: bool = False
+    end_after: str = ""
     drip: bytes = b""
     drip_pause: float = 0.5
 
@@ -293,24 +294,29 @@ class RelpServer:
             thread.start()
 
     def _answers(self, record, frames, acting):
-        """What the connection sends for the frames it read; whether it acts from now on."""
-        mode, out = record.mode, b""
+        """What the connection sends for the frames it read, whether that holds
+        a whole answer, and whether it acts from now on."""
+        mode, out, answered = record.mode, b"", False
         for txnr, command, data in frames:
             record.frames.append((txnr, command, data))
             if acting:
+                continue
+            if txnr == mode.act_at and command in (b"open", b"syslog"):
+                out += mode.act
+                acting = True
                 continue
             if command == b"open" and mode.open_answer is not None:
                 out += relp_frame(mode.open_txnr, b"rsp", mode.open_answer)
             elif command == b"close":
                 out += relp_frame(txnr, b"rsp")
-            elif command == b"syslog" and txnr == mode.act_at:
-                out += mode.act
-                acting = True
             elif command == b"syslog":
                 code = 500 if txnr in mode.refused else 200
                 record.answers[txnr] = code
                 out += relp_frame(txnr, b"rsp", mode.refusal if code == 500 else b"200 OK")
-        return out, acting
+            else:
+                continue
+            answered = True
+        return out, answered, acting
 
     def _serve(self, connection, record):
         mode, received, acting, dripped = record.mode, b"", False, 0
@@ -327,15 +333,19 @@ class RelpServer:
                     break
                 if chunk:
                     frames, received = relp_frames(received + chunk)
-                    out, now_acting = self._answers(record, frames, acting)
-                    if not acting and out:
+                    out, answered, now_acting = self._answers(record, frames, acting)
+                    if answered:
                         # Stamped before it leaves: the client cannot have it earlier.
                         record.last_answer = time.monotonic()
                     try:
                         connection.sendall(out)
                         if now_acting and not acting:
                             record.acting = time.monotonic()
-                            if mode.close_after:
+                            if mode.end_after == "reset":
+                                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                                      struct.pack("ii", 1, 0))
+                                break
+                            if mode.end_after == "close":
                                 connection.shutdown(socket.SHUT_WR)
                         if any(command == b"close" for _, command, _ in frames):
                             connection.shutdown(socket.SHUT_WR)

@@ -58,29 +58,30 @@ class RelpFaultCase(LogfwdCase):
 
 class HostileRelpServerTest(RelpFaultCase):
     def test_a_broken_session_is_told_and_the_next_sends_every_unanswered_line(self):
-        # name, what comes instead of the answer to ACT_AT, the server ends its side, reason
+        # name, what comes instead of the answer to ACT_AT, how the server ends, reason
         cases = [
-            ("oversized length", b"7 rsp 999999999 200 OK\n", False,
+            ("oversized length", b"7 rsp 999999999 200 OK\n", "",
              "a malformed answer: an answer of 999999999 bytes"),
-            ("negative length", b"7 rsp -5 200 OK\n", False,
+            ("negative length", b"7 rsp -5 200 OK\n", "",
              "a malformed answer: a frame with no data length"),
-            ("never-sent number", b"77 rsp 6 200 OK\n", False,
+            ("never-sent number", b"77 rsp 6 200 OK\n", "",
              "an answer to transaction 77, which waits for none"),
-            ("already answered", b"6 rsp 6 200 OK\n", False,
+            ("already answered", b"6 rsp 6 200 OK\n", "",
              "an answer to transaction 6, which waits for none"),
-            ("number of the hints", b"0 rsp 6 200 OK\n", False,
+            ("number of the hints", b"0 rsp 6 200 OK\n", "",
              'a malformed answer: an unexpected "rsp" frame with transaction number 0'),
-            ("empty answer", b"7 rsp 0\n", False,
+            ("empty answer", b"7 rsp 0\n", "",
              "a malformed answer: an answer without a status code"),
-            ("garbage", b"\x00\xffgarbage\r\n", False,
+            ("garbage", b"\x00\xffgarbage\r\n", "",
              "a malformed answer: a frame with no transaction number"),
-            ("serverclose", b"0 serverclose 0\n", True, "the server closed the session"),
-            ("closed without a word", b"", True, "closed by the server"),
+            ("serverclose", b"0 serverclose 0\n", "close", "the server closed the session"),
+            ("closed without a word", b"", "close", "closed by the server"),
+            ("reset", b"", "reset", "Connection reset by peer"),
         ]
-        for name, act, close_after, reason in cases:
+        for name, act, end_after, reason in cases:
             with self.subTest(name):
-                with RelpServer([RelpMode(act_at=ACT_AT, act=act, close_after=close_after)],
-                                port=PORT) as server:
+                mode = RelpMode(act_at=ACT_AT, act=act, end_after=end_after)
+                with RelpServer([mode], port=PORT) as server:
                     out, status = self.logfwd(self.log)
                 self.assertEqual((out, status), self.broken_once(reason))
                 self.assertEqual(len(server.connections), 2)
