@@ -84,9 +84,10 @@ link_status write_whole(stream_link& link, const std::string& bytes, long long d
 }
 
 // The next whole answer of the server, by deadline_ms: LINK_OK with answer,
-// a break, LINK_STOPPED, or too_late.
+// a malformed answer (with outcome malformed), a break, LINK_STOPPED, or
+// too_late.
 link_status await_answer(stream_link& link, relp_answer& answer, long long deadline_ms,
-                         const link_status& too_late)
+                         const link_status& too_late, link_outcome malformed)
 {
     for (;;) {
         std::string problem;
@@ -94,7 +95,7 @@ link_status await_answer(stream_link& link, relp_answer& answer, long long deadl
         if (read == RELP_ANSWER)
             return link_status{};
         if (read == RELP_MALFORMED)
-            return link_status{LINK_BROKEN, "a malformed answer: " + problem};
+            return link_status{malformed, "a malformed answer: " + problem};
         const link_status waited = wait_until(link, POLLIN, deadline_ms, too_late);
         if (waited.outcome != LINK_OK)
             return waited;
@@ -129,10 +130,10 @@ link_status open_relp_session(stream_link& link)
     link.relp.received.clear();
     link_status status = write_whole(link, open, deadline_ms, too_late);
     relp_answer answer;
+    // A malformed answer refuses the session; a connection lost meanwhile
+    // (closed, reset) gave no verdict on it and is a break.
     if (status.outcome == LINK_OK)
-        status = await_answer(link, answer, deadline_ms, too_late);
-    if (status.outcome == LINK_BROKEN && status.reason != CLOSED_BY_SERVER)
-        status.outcome = LINK_REFUSED;  // a malformed answer
+        status = await_answer(link, answer, deadline_ms, too_late, LINK_REFUSED);
     if (status.outcome != LINK_OK)
         return status;
     if (answer.serverclose)
@@ -430,7 +431,7 @@ void close_relp_session(stream_link& link)
     if (write_whole(link, close, deadline_ms, too_late).outcome != LINK_OK)
         return;
     relp_answer answer;
-    while (await_answer(link, answer, deadline_ms, too_late).outcome == LINK_OK &&
+    while (await_answer(link, answer, deadline_ms, too_late, LINK_BROKEN).outcome == LINK_OK &&
            !answer.serverclose && answer.txnr != link.relp.next_txnr) {
     }
 }

@@ -88,6 +88,18 @@ class HostileRelpServerTest(RelpFaultCase):
                 self.assert_sent_again(server)
                 self.assert_counted_as_answered(server, out)
 
+    def test_a_connection_lost_during_open_is_a_break_not_a_refusal(self):
+        # The server gave no verdict on the session: logfwd connects again.
+        for end_after, reason in (("close", "closed by the server"), ("reset", "Connection reset by peer")):
+            with self.subTest(end_after):
+                with RelpServer([RelpMode(act_at=1, end_after=end_after)], port=PORT) as server:
+                    out, status = self.logfwd(self.log)
+                self.assertEqual((out, status), self.broken_once(reason))
+                first, second = server.connections
+                self.assertEqual([command for _, command, _ in first.frames], [b"open"])
+                self.assertEqual(second.syslog(), list(enumerate(MESSAGES, 2)))
+                self.assert_counted_as_answered(server, out)
+
     def test_lines_the_server_refuses_fail_with_its_words_and_the_rest_are_sent(self):
         for refusal in ("500 command disabled", "500"):
             with self.subTest(refusal):
