@@ -1,10 +1,11 @@
 # SPDX-License-Identifier: Apache-2.0
 """logfwd over RELP against a server that misbehaves on its first connection
 (an impossible length, answers to nothing waiting, garbage, serverclose, a
-drip that never makes an answer, refusals) and behaves on the next: the break
-and its reason, the next session sending again every line not answered, and
-no line counted sent that the server did not answer 200. A server that
-refuses the session ends the run at once."""
+close or a reset, a drip that never makes an answer, refusals) and behaves
+on the next: the break and its reason, the next session sending again every
+line not answered, and no line counted sent that the server did not answer
+200. A server that refuses the session ends the run at once; one that drops
+the connection before answering open has not refused it."""
 import time
 import unittest
 
@@ -90,7 +91,8 @@ class HostileRelpServerTest(RelpFaultCase):
 
     def test_a_connection_lost_during_open_is_a_break_not_a_refusal(self):
         # The server gave no verdict on the session: logfwd connects again.
-        for end_after, reason in (("close", "closed by the server"), ("reset", "Connection reset by peer")):
+        for end_after, reason in (("close", "closed by the server"),
+                                  ("reset", "Connection reset by peer")):
             with self.subTest(end_after):
                 with RelpServer([RelpMode(act_at=1, end_after=end_after)], port=PORT) as server:
                     out, status = self.logfwd(self.log)
@@ -158,7 +160,7 @@ class DrippingRelpServerTest(RelpFaultCase):
         connection = server.connections[0]
         waited = connection.ended - connection.last_answer
         self.assertGreaterEqual(waited, 29.9)  # logfwd's clock counts whole milliseconds
-        self.assertLess(waited, 40, "a byte that makes no answer restarted the limit")
+        self.assertLess(waited, 40, "the limit counted from a byte that made no answer")
         self.assert_sent_again(server)
         self.assert_counted_as_answered(server, out.decode())
 
