@@ -113,7 +113,7 @@ bool answer_frame(frame_queue& queue, std::uint32_t txnr, bool taken, const std:
     if (mark.txnr != txnr || mark.answer != FRAME_UNANSWERED)
         return false;
     mark.answer = taken ? FRAME_TAKEN : FRAME_REFUSED;
-    if (!taken)
+    if (!taken && queue.refusal.empty())
         queue.refusal = refusal;
     return true;
 }

@@ -34,7 +34,7 @@ struct frame_queue {
     std::vector<frame_mark> marks;  // one per frame from first_mark on
     size_t first_mark = 0;
     size_t first_unwritten = 0;     // the first mark not written whole
-    std::string refusal;            // RELP: the server's last refusal, "CODE TEXT"
+    std::string refusal;            // RELP: the server's first refusal not yet counted, "CODE TEXT"
 };
 
 // The framer: appends the frame of message. FRAMING_LF relies on messages

@@ -151,6 +151,30 @@ link_status open_relp_session(stream_link& link)
     return status;
 }
 
+// Notes each whole answer that came; a break for anything the server must
+// not send: a malformed frame, an answer to a command not waiting for one, or
+// its hint that it closes the session.
+link_status take_answers(stream_link& link)
+{
+    for (;;) {
+        relp_answer answer;
+        std::string problem;
+        const relp_read_result read = read_relp_answer(link.relp.received, answer, problem);
+        if (read == RELP_INCOMPLETE)
+            return link_status{};
+        if (read == RELP_MALFORMED)
+            return link_status{LINK_BROKEN, "a malformed answer: " + problem};
+        if (answer.serverclose)
+            return link_status{LINK_BROKEN, "the server closed the session"};
+        if (answer.code == 0)
+            return link_status{LINK_BROKEN, NO_STATUS};
+        if (!answer_frame(link.frames, answer.txnr, answer.code == 200, answer_words(answer)))
+            return link_status{LINK_BROKEN, "an answer to transaction " + std::to_string(answer.txnr) +
+                                                ", which waits for none"};
+        link.progress.last_ms = monotonic_ms();
+    }
+}
+
 // A connection, and over RELP its session. LINK_BROKEN leaves it standing:
 // the server hung up right after the handshake, and the caller tells of the
 // break.
@@ -160,6 +184,9 @@ link_status connect_link(stream_link& link)
                                       CONNECT_TIMEOUT_MS);
     if (status.outcome == LINK_OK && link.target.relp) {
         status = open_relp_session(link);
+        // What came with the answer to open (nothing is owed yet): serverclose, say.
+        if (status.outcome == LINK_OK)
+            status = take_answers(link);
         if (status.outcome != LINK_OK && status.outcome != LINK_BROKEN)
             wire_abort(link.wire);
     }
@@ -205,6 +232,8 @@ void settle_relp(stream_link& link, delivery_count& count)
     drop_answered(link.frames, taken, refused);
     count.sent += taken;
     count_failure(count, "refused by the server: " + link.frames.refusal, refused);
+    if (refused > 0)
+        link.frames.refusal.clear();
     count_progress(link, taken);
 }
 
@@ -214,30 +243,6 @@ void settle(stream_link& link, delivery_count& count)
         settle_relp(link, count);
     else
         settle_tcp(link, count);
-}
-
-// Notes each whole answer that came; a break for anything the server must
-// not send: a malformed frame, an answer to a command not waiting for one, or
-// its hint that it closes the session.
-link_status take_answers(stream_link& link)
-{
-    for (;;) {
-        relp_answer answer;
-        std::string problem;
-        const relp_read_result read = read_relp_answer(link.relp.received, answer, problem);
-        if (read == RELP_INCOMPLETE)
-            return link_status{};
-        if (read == RELP_MALFORMED)
-            return link_status{LINK_BROKEN, "a malformed answer: " + problem};
-        if (answer.serverclose)
-            return link_status{LINK_BROKEN, "the server closed the session"};
-        if (answer.code == 0)
-            return link_status{LINK_BROKEN, NO_STATUS};
-        if (!answer_frame(link.frames, answer.txnr, answer.code == 200, answer_words(answer)))
-            return link_status{LINK_BROKEN, "an answer to transaction " + std::to_string(answer.txnr) +
-                                                ", which waits for none"};
-        link.progress.last_ms = monotonic_ms();
-    }
 }
 
 // What the server sent: answers over RELP, else nothing worth keeping. The

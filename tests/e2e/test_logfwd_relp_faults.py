@@ -90,11 +90,16 @@ class HostileRelpServerTest(RelpFaultCase):
                 self.assert_counted_as_answered(server, out)
 
     def test_a_connection_lost_during_open_is_a_break_not_a_refusal(self):
-        # The server gave no verdict on the session: logfwd connects again.
-        for end_after, reason in (("close", "closed by the server"),
-                                  ("reset", "Connection reset by peer")):
-            with self.subTest(end_after):
-                with RelpServer([RelpMode(act_at=1, end_after=end_after)], port=PORT) as server:
+        # The server gave no verdict on the session, or took it and closed it
+        # in the same breath: logfwd connects again.
+        accepted = b"200 OK\n" + RELP_OFFERS
+        accepted_and_closed = b"1 rsp %d %s\n0 serverclose 0\n" % (len(accepted), accepted)
+        for act, end_after, reason in ((b"", "close", "closed by the server"),
+                                       (b"", "reset", "Connection reset by peer"),
+                                       (accepted_and_closed, "", "the server closed the session")):
+            with self.subTest(reason):
+                mode = RelpMode(act_at=1, act=act, end_after=end_after)
+                with RelpServer([mode], port=PORT) as server:
                     out, status = self.logfwd(self.log)
                 self.assertEqual((out, status), self.broken_once(reason))
                 first, second = server.connections
