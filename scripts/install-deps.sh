@@ -20,6 +20,7 @@ TEST_PACKAGES="
   git file libgtest-dev libbenchmark-dev
   python3 python3-paho-mqtt
   logrotate bsdutils iptables procps faketime time tmux
+  librelp-dev libnetfilter-queue-dev
   clang libclang-rt-14-dev llvm valgrind
   groff-base man-db mandoc lintian
   g++-arm-linux-gnueabihf qemu-user libmosquitto-dev:armhf libinih-dev:armhf zlib1g-dev:armhf
