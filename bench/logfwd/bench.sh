@@ -226,8 +226,16 @@ into_rsyslog() {
         sleep 0.02
     done
     stop_rsyslog
-    # A stream row that lost lines: the sender's own words go to standard error.
-    [ "$seen" -ge "$lines" ] || [ "$protocol" = udp ] || sed "s/^/$name: /" "$work/out" >&2
+    # What a stream sender said besides its last line (a lost connection, a
+    # reconnection), and all it said when lines were lost or came twice, goes
+    # to standard error.
+    if [ "$protocol" != udp ]; then
+        if [ "$seen" -eq "$lines" ]; then
+            grep -v -e '^Successfully sent ' -e '^[0-9]* sent, 0 failed$' "$work/out" || true
+        else
+            cat "$work/out"
+        fi | sed "s/^/$name: /" >&2
+    fi
     overflows=$(( $(udp_overflows) - overflows ))
     awk -v name="$name" -v lines="$lines" -v from="$started" -v to="$last" -v got="$seen" \
         -v dropped="$overflows" -v kib="$(cat "$work/time")" -v record="${record:-}" 'BEGIN { s = to - from
@@ -322,14 +330,15 @@ row_name() {
 }
 
 # summary KEY NAME LINES: the row of runs.KEY: runs, the median seconds, the
-# fastest and slowest, the fewest lines arrived, the least and most peak RSS.
+# fastest and slowest, the fewest and most lines arrived, the least and most
+# peak RSS.
 summary() {
     sort -n "$work/runs.$1" | awk -v name="$2" -v lines="$3" '
         { s[NR] = $1; if (NR == 1 || $2 < kmin) kmin = $2; if ($2 > kmax) kmax = $2
-          if (NR == 1 || $3 < got) got = $3 }
+          if (NR == 1 || $3 < fewest) fewest = $3; if ($3 > most) most = $3 }
         END { median = NR % 2 ? s[(NR + 1) / 2] : (s[NR / 2] + s[NR / 2 + 1]) / 2
-              printf "| %s | %d | %d | %.2f | %.2f-%.2f | %d | %d-%d |\n",
-                     name, lines, NR, median, s[1], s[NR], got, kmin, kmax }'
+              printf "| %s | %d | %d | %.2f | %.2f-%.2f | %s | %d-%d |\n", name, lines, NR, median,
+                     s[1], s[NR], fewest == most ? fewest : fewest "-" most, kmin, kmax }'
 }
 
 median() {
@@ -346,7 +355,7 @@ ratio() {
 }
 
 summary_header() {
-    echo "| sender | lines | runs | median seconds until the last line arrived | fastest-slowest | fewest lines arrived | peak RSS (KiB) |"
+    echo "| sender | lines | runs | median seconds until the last line arrived | fastest-slowest | lines arrived | peak RSS (KiB) |"
     echo "|---|---|---|---|---|---|---|"
 }
 
@@ -476,7 +485,7 @@ window_table() {
             done
             echo "load average at the end: $(load_average)"
             echo
-            echo "| sender | path | lines | runs | median seconds until the last line arrived | fastest-slowest | fewest lines arrived | median / TCP's median |"
+            echo "| sender | path | lines | runs | median seconds until the last line arrived | fastest-slowest | lines arrived | median / TCP's median |"
             echo "|---|---|---|---|---|---|---|---|"
             for key in tcp $(for window in $windows; do echo "relp.${window%:*}.${window#*:}"; done); do
                 case $key in
