@@ -325,6 +325,7 @@ row_name() {
     tls) echo "logfwd, TLS" ;;
     relp-tls) echo "logfwd, RELP inside TLS" ;;
     librelp-tls) echo "librelp's client, RELP inside TLS" ;;
+    relp.*) echo "logfwd, RELP, window ${1#relp.}" ;;
     *) echo "$1" ;;
     esac
 }
@@ -474,15 +475,18 @@ window_table() {
             rm -f "$work"/runs.*
             echo "path: $path; load average at the start: $(load_average)"
             echo
+            echo "| sender (RELP: window frames.bytes) | lines | seconds until the last line arrived | lines/s | lines arrived | receive buffer overflows | peak RSS (KiB) |"
+            echo "|---|---|---|---|---|---|---|"
             i=1
             while [ $i -le "$runs" ]; do
-                relp_row tcp "$lines" > /dev/null
+                relp_row tcp "$lines"
                 for window in $windows; do
                     frames=${window%:*} bytes=${window#*:}
-                    relp_row "relp.$frames.$bytes" "$lines" "$work/logfwd.$frames.$bytes" > /dev/null
+                    relp_row "relp.$frames.$bytes" "$lines" "$work/logfwd.$frames.$bytes"
                 done
                 i=$((i + 1))
             done
+            echo
             echo "load average at the end: $(load_average)"
             echo
             echo "| sender | path | lines | runs | median seconds until the last line arrived | fastest-slowest | lines arrived | median / TCP's median |"
