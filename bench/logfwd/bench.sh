@@ -158,8 +158,10 @@ CONF
     table=/proc/net/udp bound=' 0100007F:0202 '
     [ "$input" = udp ] || table=/proc/net/tcp bound=' 0100007F:0202 00000000:0000 0A '
     while ! grep -q "$bound" "$table"; do sleep 0.05; done
-    probes=0
+    probes=0 tries=0
     while [ "$(stat -c %s "$work/rsyslog/received" 2>/dev/null || echo 0)" -eq 0 ]; do
+        tries=$((tries + 1))
+        [ "$tries" -le 50 ] || { echo "rsyslogd ($kind) took none of 50 probes" >&2; exit 1; }
         probe "$kind"
         sleep 0.1
     done
@@ -213,7 +215,11 @@ into_rsyslog() {
     start_rsyslog "$protocol"
     overflows=$(udp_overflows)
     started=$(now)
-    /usr/bin/time -f "%M" -o "$work/time" "$@" > "$work/out" || { cat "$work/out" "$work/time"; exit 1; }
+    # A sender that fails is told of on standard error, and its row still
+    # counts what arrived (librelp's client has given up on a session).
+    status=0
+    /usr/bin/time -f "%M" -o "$work/time" "$@" > "$work/out" || status=$?
+    [ "$status" -eq 0 ] || echo "$name: exit status $status" >&2
     seen=-1 last=$(now) quiet=0
     while [ "$quiet" -lt 150 ]; do
         count=$(received_lines)
@@ -238,7 +244,7 @@ into_rsyslog() {
     fi
     overflows=$(( $(udp_overflows) - overflows ))
     awk -v name="$name" -v lines="$lines" -v from="$started" -v to="$last" -v got="$seen" \
-        -v dropped="$overflows" -v kib="$(cat "$work/time")" -v record="${record:-}" 'BEGIN { s = to - from
+        -v dropped="$overflows" -v kib="$(tail -n 1 "$work/time")" -v record="${record:-}" 'BEGIN { s = to - from
         printf "| %s | %d | %.2f | %.0f | %d | %d | %d |\n", name, lines, s, lines / s, got, dropped, kib
         if (record != "")
             printf "%.3f %d %d\n", s, kib, got >> record }'
