@@ -361,16 +361,21 @@ link_status wait_for_progress(stream_link& link, bool can_write)
 }
 
 // One step on a standing connection: what the server sent, if anything, is
-// read (a close is a break), else a write; when nothing could be written, a wait.
+// read (a close is a break), else a write unless the socket is still full;
+// when nothing could be written, a wait.
 link_status step(stream_link& link)
 {
-    if (poll_unless_stopped(link.wire.tcp.fd, POLLIN | POLLRDHUP, 0) != 0) {
+    stream_wire& wire = link.wire;
+    const short ready = poll_unless_stopped(wire.tcp.fd, POLLIN | POLLRDHUP | (wire.full ? POLLOUT : 0), 0);
+    if ((ready & POLLOUT) != 0)
+        wire.full = false;
+    if ((ready & ~POLLOUT) != 0) {
         const link_status incoming = receive(link);
         if (incoming.outcome != LINK_OK || link.target.relp)
             return incoming;  // answers are counted before anything else
     }
     const size_t size = writable(link);
-    if (size > 0) {
+    if (size > 0 && !wire.full) {
         link_status failure;
         const ssize_t taken = write_some(link, size, failure);
         if (taken != 0)

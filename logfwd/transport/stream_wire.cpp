@@ -43,11 +43,15 @@ link_status wire_connect(stream_wire& wire, const addrinfo* addresses, const std
 
 ssize_t wire_write(stream_wire& wire, const char* data, size_t size, link_status& failure)
 {
-    if (wire_is_tls(wire))
-        return tls_send(wire.tls, data, size, failure);
-    const ssize_t taken = tcp_send(wire.tcp, data, size);
-    if (taken == -1)
-        failure = link_status{LINK_BROKEN, write_failure(wire.tcp.fd, errno)};
+    ssize_t taken = 0;
+    if (wire_is_tls(wire)) {
+        taken = tls_send(wire.tls, data, size, failure);
+    } else {
+        taken = tcp_send(wire.tcp, data, size);
+        if (taken == -1)
+            failure = link_status{LINK_BROKEN, write_failure(wire.tcp.fd, errno)};
+    }
+    wire.full = taken == 0 && size > 0;
     return taken;
 }
 
@@ -70,13 +74,13 @@ void wire_abort(stream_wire& wire)
 {
     wire.tls = tls_session();
     tcp_abort(wire.tcp);
-    wire.standing = false;
+    wire.standing = wire.full = false;
 }
 
 void wire_close(stream_wire& wire, long long deadline_ms)
 {
     if (wire.standing && wire_is_tls(wire))
         tls_close(wire.tls, deadline_ms);
-    wire.standing = false;
+    wire.standing = wire.full = false;
     tcp_close(wire.tcp);
 }

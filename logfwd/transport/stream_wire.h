@@ -19,6 +19,7 @@ struct stream_wire {
     tcp_connection tcp;
     tls_session tls;
     bool standing = false;
+    bool full = false;  // the last write found the socket full: none until poll() says it has room
 };
 
 // TCP to the first address that answers within timeout_ms, then TLS with its
@@ -28,7 +29,7 @@ link_status wire_connect(stream_wire& wire, const addrinfo* addresses, const std
                          int timeout_ms);
 
 // As many of size bytes as the socket takes: their count (0: the socket is
-// full), or -1 with failure set (LINK_BROKEN).
+// full, and wire.full says so), or -1 with failure set (LINK_BROKEN).
 ssize_t wire_write(stream_wire& wire, const char* data, size_t size, link_status& failure);
 
 // What the server sent, onto into (dropped when null); LINK_BROKEN when it

@@ -110,11 +110,14 @@ link_status tcp_receive(int fd, std::string* into)
         const ssize_t got = recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
         if (got == 0)
             return link_status{LINK_BROKEN, CLOSED_BY_SERVER};
-        if (got > 0) {
-            if (into)
-                into->append(chunk, static_cast<size_t>(got));
+        if (got > 0 && into) {
+            into->append(chunk, static_cast<size_t>(got));
+            if (static_cast<size_t>(got) < sizeof(chunk))
+                break;  // drained for now: poll() tells of more, without a read that finds none
             continue;
         }
+        if (got > 0)
+            continue;
         if (errno == EAGAIN || errno == EINTR)
             break;
         return failed(LINK_BROKEN, errno);
