@@ -38,9 +38,17 @@ if [ "${1:-}" != demo ]; then
     fi
 fi
 
+# A package is looked for in the architecture it is needed for: the host's
+# (or "all") unless its name says otherwise, so that an armhf library does
+# not stand for the host's missing one.
+native=$(dpkg --print-architecture)
 missing=""
 for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+    case $p in
+    *:*) wanted=$p ;;
+    *) wanted="$p:$native $p:all" ;;
+    esac
+    dpkg-query -W -f='${Status}\n' $wanted 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 if [ -n "$missing" ] || [ -n "$need_update" ]; then
     echo "installing:$missing"
