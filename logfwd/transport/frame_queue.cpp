@@ -11,18 +11,6 @@
 namespace {
 const size_t COMPACT_AFTER = 64 * 1024;
 
-void append_decimal(std::string& text, size_t value)
-{
-    char digits[24];
-    int used = 0;
-    do {
-        digits[used++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (used > 0)
-        text += digits[--used];
-}
-
 void compact(frame_queue& queue)
 {
     const size_t gone = queue.start;

@@ -12,18 +12,6 @@ namespace {
 const size_t MAX_NUMBER_DIGITS = 9;
 const size_t MAX_COMMAND_LETTERS = 32;
 
-void append_decimal(std::string& out, std::uint64_t value)
-{
-    char digits[24];
-    int used = 0;
-    do {
-        digits[used++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (used > 0)
-        out += digits[--used];
-}
-
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
@@ -113,6 +101,18 @@ relp_read_result interpret(std::uint32_t txnr, std::string_view command, std::st
     return read_response(data, answer, problem) ? RELP_ANSWER : RELP_MALFORMED;
 }
 }  // namespace
+
+void append_decimal(std::string& out, std::uint64_t value)
+{
+    char digits[24];
+    int used = 0;
+    do {
+        digits[used++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (used > 0)
+        out += digits[--used];
+}
 
 void append_relp_frame(std::string& out, std::uint32_t txnr, std::string_view command,
                        std::string_view data)

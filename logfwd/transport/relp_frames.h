@@ -23,6 +23,10 @@ inline std::uint32_t next_txnr(std::uint32_t txnr)
 // its answer to "open" take about a hundred bytes.
 const size_t RELP_MAX_ANSWER_DATA = 16 * 1024;
 
+// Appends value in decimal (a frame's number or length), without the
+// locale or allocation of std::to_string.
+void append_decimal(std::string& out, std::uint64_t value);
+
 // Appends "TXNR COMMAND DATALEN[ DATA]\n".
 void append_relp_frame(std::string& out, std::uint32_t txnr, std::string_view command,
                        std::string_view data);

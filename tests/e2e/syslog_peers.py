@@ -148,27 +148,21 @@ class TcpServer:
             self._connection.close()
 
 
-class StallingServer:
-    """Takes every connection on 127.0.0.1:port (with tls, a dict of the PEM
-    paths cert and key: after the TLS handshake) and never reads: each
-    connection's kernel takes what its receive buffer holds, then nothing more,
-    as a server whose queue is full (its disk full, say) does."""
+class AcceptingServer:
+    """Takes every connection on 127.0.0.1:port on a thread of its own and
+    hands each to take(); close() stops taking them."""
 
-    def __init__(self, port=SYSLOG_PORT, tls=None):
+    def __init__(self, port, receive_buffer=None):
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+        if receive_buffer:
+            self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
         self._listener.bind(("127.0.0.1", port))
         self._listener.listen(16)
         self._listener.settimeout(0.1)
-        self._context = None
-        if tls:
-            self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            self._context.load_cert_chain(tls["cert"], tls["key"])
-        self.connections = []
         self._running = True
-        self._thread = threading.Thread(target=self._accept, daemon=True)
-        self._thread.start()
+        self._accepting = threading.Thread(target=self._accept, daemon=True)
+        self._accepting.start()
 
     def _accept(self):
         while self._running:
@@ -176,21 +170,42 @@ class StallingServer:
                 connection, _ = self._listener.accept()
             except socket.timeout:
                 continue
-            if self._context:
-                connection.settimeout(10)
-                try:
-                    connection = self._context.wrap_socket(connection, server_side=True)
-                except (OSError, ssl.SSLError):
-                    connection.close()
-                    continue
-            self.connections.append(connection)
+            self.take(connection)
 
     def close(self):
         self._running = False
-        self._thread.join()
+        self._accepting.join()
+        self._listener.close()
+
+
+class StallingServer(AcceptingServer):
+    """Takes every connection on 127.0.0.1:port (with tls, a dict of the PEM
+    paths cert and key: after the TLS handshake) and never reads: each
+    connection's kernel takes what its receive buffer holds, then nothing more,
+    as a server whose queue is full (its disk full, say) does."""
+
+    def __init__(self, port=SYSLOG_PORT, tls=None):
+        self._context = None
+        if tls:
+            self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self._context.load_cert_chain(tls["cert"], tls["key"])
+        self.connections = []
+        super().__init__(port, receive_buffer=32768)
+
+    def take(self, connection):
+        if self._context:
+            connection.settimeout(10)
+            try:
+                connection = self._context.wrap_socket(connection, server_side=True)
+            except (OSError, ssl.SSLError):
+                connection.close()
+                return
+        self.connections.append(connection)
+
+    def close(self):
+        super().close()
         for connection in self.connections:
             connection.close()
-        self._listener.close()
 
 
 def relp_frame(txnr, command, data=b""):
@@ -262,36 +277,24 @@ class RelpConnection:
         return [data for txnr, data in self.syslog() if self.answers.get(txnr) == code]
 
 
-class RelpServer:
+class RelpServer(AcceptingServer):
     """A RELP server on 127.0.0.1:port, a thread per connection: the n-th
     connection behaves as modes[n] says, later ones as RelpMode() (well).
     connections holds a RelpConnection each, in the order they came."""
 
     def __init__(self, modes=(), port=SYSLOG_PORT):
         self._modes = list(modes)
-        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self._listener.bind(("127.0.0.1", port))
-        self._listener.listen(16)
-        self._listener.settimeout(0.1)
         self.connections = []
         self._threads = []
-        self._running = True
-        self._accepting = threading.Thread(target=self._accept, daemon=True)
-        self._accepting.start()
+        super().__init__(port)
 
-    def _accept(self):
-        while self._running:
-            try:
-                connection, _ = self._listener.accept()
-            except socket.timeout:
-                continue
-            modes, made = self._modes, len(self.connections)
-            record = RelpConnection(modes[made] if made < len(modes) else RelpMode())
-            self.connections.append(record)
-            thread = threading.Thread(target=self._serve, args=(connection, record), daemon=True)
-            self._threads.append(thread)
-            thread.start()
+    def take(self, connection):
+        modes, made = self._modes, len(self.connections)
+        record = RelpConnection(modes[made] if made < len(modes) else RelpMode())
+        self.connections.append(record)
+        thread = threading.Thread(target=self._serve, args=(connection, record), daemon=True)
+        self._threads.append(thread)
+        thread.start()
 
     def _answers(self, record, frames, acting):
         """What the connection sends for the frames it read, whether that holds
@@ -361,11 +364,9 @@ class RelpServer:
             record.ended = time.monotonic()
 
     def close(self):
-        self._running = False
-        self._accepting.join()
+        super().close()
         for thread in self._threads:
             thread.join()
-        self._listener.close()
 
     def __enter__(self):
         return self
