@@ -48,22 +48,6 @@ std::string stalled_out_reason(const stream_link& link)
            stall_reason(link) + ", " + std::to_string(MAX_STALLS) + " times in this run)";
 }
 
-// Waits for events on the connection until deadline_ms: LINK_OK when they
-// came, LINK_STOPPED, or failure once the deadline passed.
-link_status wait_until(stream_link& link, short events, long long deadline_ms,
-                       const link_status& failure)
-{
-    for (;;) {
-        if (stop_requested())
-            return link_status{LINK_STOPPED, ""};
-        const long long left = deadline_ms - monotonic_ms();
-        if (left <= 0)
-            return failure;
-        if (poll_unless_stopped(link.wire.tcp.fd, events, static_cast<int>(left)) != 0)
-            return link_status{};
-    }
-}
-
 // Writes all of bytes, small ones (RELP's open and close), by deadline_ms.
 link_status write_whole(stream_link& link, const std::string& bytes, long long deadline_ms,
                         const link_status& too_late)
@@ -75,7 +59,7 @@ link_status write_whole(stream_link& link, const std::string& bytes, long long d
             return failure;
         done += static_cast<size_t>(taken);
         if (done < bytes.size()) {
-            const link_status waited = wait_until(link, POLLOUT, deadline_ms, too_late);
+            const link_status waited = wait_until(link.wire.tcp.fd, POLLOUT, deadline_ms, too_late);
             if (waited.outcome != LINK_OK)
                 return waited;
         }
@@ -96,7 +80,7 @@ link_status await_answer(stream_link& link, relp_answer& answer, long long deadl
             return link_status{};
         if (read == RELP_MALFORMED)
             return link_status{malformed, "a malformed answer: " + problem};
-        const link_status waited = wait_until(link, POLLIN, deadline_ms, too_late);
+        const link_status waited = wait_until(link.wire.tcp.fd, POLLIN, deadline_ms, too_late);
         if (waited.outcome != LINK_OK)
             return waited;
         const link_status received = wire_receive(link.wire, &link.relp.received);

@@ -32,15 +32,10 @@ link_status failed(link_outcome outcome, int error)
 // Waits until the connection started by a non-blocking connect() is made.
 link_status finish_connect(int fd, long long deadline_ms)
 {
-    for (;;) {
-        if (stop_requested())
-            return link_status{LINK_STOPPED, ""};
-        const long long left = deadline_ms - monotonic_ms();
-        if (left <= 0)
-            return failed(LINK_CONNECT_FAILED, ETIMEDOUT);
-        if (poll_unless_stopped(fd, POLLOUT, static_cast<int>(left)) != 0)
-            break;
-    }
+    const link_status connected =
+        wait_until(fd, POLLOUT, deadline_ms, failed(LINK_CONNECT_FAILED, ETIMEDOUT));
+    if (connected.outcome != LINK_OK)
+        return connected;
     int error = 0;
     socklen_t length = sizeof(error);
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == -1)
@@ -123,6 +118,19 @@ link_status tcp_receive(int fd, std::string* into)
         return failed(LINK_BROKEN, errno);
     }
     return link_status{};
+}
+
+link_status wait_until(int fd, short events, long long deadline_ms, const link_status& too_late)
+{
+    for (;;) {
+        if (stop_requested())
+            return link_status{LINK_STOPPED, ""};
+        const long long left = deadline_ms - monotonic_ms();
+        if (left <= 0)
+            return too_late;
+        if (poll_unless_stopped(fd, events, static_cast<int>(left)) != 0)
+            return link_status{};
+    }
 }
 
 void tcp_close(tcp_connection& connection)

@@ -36,6 +36,11 @@ bool tcp_unacknowledged(int fd, std::uint64_t& bytes);
 // closed its side (CLOSED_BY_SERVER) or the connection failed.
 link_status tcp_receive(int fd, std::string* into);
 
+// Waits for events on fd until deadline_ms (monotonic_ms), a slice at a time:
+// LINK_OK once they came, LINK_STOPPED at a stop signal, too_late once the
+// deadline passed.
+link_status wait_until(int fd, short events, long long deadline_ms, const link_status& too_late);
+
 void tcp_close(tcp_connection& connection);
 
 // Closes with a reset: the kernel drops what the connection still holds

@@ -42,19 +42,10 @@ bool expect_host(SSL* ssl, const std::string& host)
                     const_cast<char*>(host.c_str())) == 1;
 }
 
-// Waits for events on fd until deadline_ms: LINK_STOPPED, or the handshake's
-// failure once the deadline passed.
-link_status wait_until(int fd, short events, long long deadline_ms)
+// The handshake's waits: a deadline passed is its failure.
+link_status tls_wait(int fd, short events, long long deadline_ms)
 {
-    for (;;) {
-        if (stop_requested())
-            return link_status{LINK_STOPPED, ""};
-        const long long left = deadline_ms - monotonic_ms();
-        if (left <= 0)
-            return link_status{LINK_TLS_FAILED, strerror(ETIMEDOUT)};
-        if (poll_unless_stopped(fd, events, static_cast<int>(left)) != 0)
-            return link_status{};
-    }
+    return wait_until(fd, events, deadline_ms, link_status{LINK_TLS_FAILED, strerror(ETIMEDOUT)});
 }
 
 // Why an SSL call failed with kind: the verification's verdict first, then a
@@ -101,7 +92,7 @@ link_status handshake(SSL* ssl, int fd, long long deadline_ms)
         const short events = wanted_events(kind);
         if (events == 0)
             return link_status{LINK_TLS_FAILED, failure_reason(ssl, kind, errno)};
-        const link_status waited = wait_until(fd, events, deadline_ms);
+        const link_status waited = tls_wait(fd, events, deadline_ms);
         if (waited.outcome != LINK_OK)
             return waited;
     }
@@ -167,7 +158,7 @@ link_status await_verdict(SSL* ssl, int fd, const bool& ticket_received, long lo
         const long long until =
             verdict_due >= 0 ? verdict_due : std::min(deadline_ms, now + poll_ms);
         poll_ms = std::min(poll_ms * 2, 50);
-        if (wait_until(fd, POLLIN, until).outcome == LINK_STOPPED)
+        if (tls_wait(fd, POLLIN, until).outcome == LINK_STOPPED)
             return link_status{LINK_STOPPED, ""};
     }
 }
@@ -249,7 +240,7 @@ void tls_close(tls_session& session, long long deadline_ms)
             if (result == 1)
                 break;
             const short events = result == 0 ? POLLIN : wanted_events(SSL_get_error(ssl, result));
-            if (events == 0 || wait_until(fd, events, deadline_ms).outcome != LINK_OK)
+            if (events == 0 || tls_wait(fd, events, deadline_ms).outcome != LINK_OK)
                 break;
         }
         ERR_clear_error();
