@@ -5,6 +5,7 @@ for another name; signed by another CA), a client certificate, and a key
 that belongs to none of them. EC P-256 keys: quick to make."""
 import os
 import subprocess
+import tempfile
 
 SERVER_NAMES = "DNS:localhost,IP:127.0.0.1,IP:::1"
 
@@ -35,6 +36,19 @@ def _issue(name, ca, extensions, cwd, days="365"):
     _openssl("x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
              "-CAcreateserial", "-days", days, "-extfile", name + ".ext",
              "-out", name + ".pem", cwd=cwd)
+
+
+class WithCertificates:
+    """A test case mixin: the certificates made once for the class, cls.pem."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls._certificates = tempfile.TemporaryDirectory()
+        cls.pem = make_certificates(cls._certificates.name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._certificates.cleanup()
 
 
 def make_certificates(folder):

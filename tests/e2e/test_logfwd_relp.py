@@ -10,13 +10,12 @@ look like a server that stopped answering."""
 import os
 import signal
 import sys
-import tempfile
 import time
 import unittest
 
 import harness
 from harness import LOGFWD, sent_line, start
-from certificates import make_certificates
+from certificates import WithCertificates
 from syslog_peers import Rsyslog, wait_until, write_archive, write_settings
 from test_logfwd import LogfwdCase
 
@@ -63,40 +62,34 @@ class RelpCase(LogfwdCase):
         return log
 
 
-class RelpDeliveryTest(RelpCase):
-    def test_rsyslog_parses_the_fields_on_the_default_port(self):
-        log = self.log_with_archive()
-        self.relp_settings(port=None)  # 514, as rsyslog's omrelp
-        with Rsyslog("relp", 514) as rsyslog:
-            self.assertEqual(self.logfwd(log, "all"), (sent_line(log + ".1", 1) + sent_line(log, 2), 0))
-            self.assertEqual(rsyslog.wait_for(3), [ARCHIVE_PARSED] + PARSED)
+class RelpDeliveryTest(WithCertificates, RelpCase):
+    """What imrelp parsed, over RELP and RELP inside TLS; and refusals before any line."""
 
-
-class RelpTlsTest(RelpCase):
-    @classmethod
-    def setUpClass(cls):
-        cls._certs = tempfile.TemporaryDirectory()
-        cls.pem = make_certificates(cls._certs.name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls._certs.cleanup()
-
-    def rsyslog(self, server="server", client_name=None):
-        tls = {"ca": self.pem["ca.pem"], "cert": self.pem[server + ".pem"],
-               "key": self.pem[server + ".key"]}
+    def rsyslog(self, server="server", client_name=None, port=RELP_PORT):
+        """imrelp inside TLS with the server certificate named server (None:
+        plain RELP), checking its clients' names when client_name is set."""
+        tls = None
+        if server:
+            tls = {"ca": self.pem["ca.pem"], "cert": self.pem[server + ".pem"],
+                   "key": self.pem[server + ".key"]}
         if client_name:
             tls["auth"] = client_name
-        return Rsyslog("relp", RELP_PORT, tls=tls)
+        return Rsyslog("relp", port, tls=tls)
 
-    def test_verified_both_ways(self):
-        # imrelp without a check of its clients, then one that lets in only
-        # the client named "client", which logfwd's certificate names.
+    def test_rsyslog_parses_the_fields_plain_and_verified_both_ways(self):
+        # Plain RELP on the default port (514, as rsyslog's omrelp); inside TLS
+        # to imrelp without a check of its clients, then to one that lets in
+        # only the client named "client", which logfwd's certificate names.
         log = self.log_with_archive()
         client = dict(cert_file=self.pem["client.pem"], key_file=self.pem["client.key"])
-        for client_name, keys in ((None, {}), ("client", client)):
-            with self.subTest(client_name=client_name), self.rsyslog(client_name=client_name) as rsyslog:
-                self.relp_settings("relp-tls", ca_file=self.pem["ca.pem"], **keys)
+        rows = [("relp", None, None, None, {}),
+                ("relp-tls", "server", None, RELP_PORT, {}),
+                ("relp-tls", "server", "client", RELP_PORT, client)]
+        for protocol, server, client_name, port, keys in rows:
+            tls = dict(ca_file=self.pem["ca.pem"], **keys) if server else {}
+            with self.subTest(protocol=protocol, client_name=client_name), \
+                    self.rsyslog(server, client_name, port or 514) as rsyslog:
+                self.relp_settings(protocol, port=port, **tls)
                 self.assertEqual(self.logfwd(log, "all"), (sent_line(log + ".1", 1) + sent_line(log, 2), 0))
                 self.assertEqual(rsyslog.wait_for(3), [ARCHIVE_PARSED] + PARSED)
 

@@ -8,13 +8,12 @@ refused client certificate, a close_notify after every handshake)."""
 import os
 import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
 import harness
 from harness import LOGFWD, run_logfwd, sent_line
-from certificates import make_certificates
+from certificates import WithCertificates
 from syslog_peers import (Rsyslog, SETTINGS_PATH, TLS_PORT, port_bound, wait_until,
                           write_archive, write_settings)
 
@@ -30,17 +29,8 @@ def read_bytes(path):
         return source.read()
 
 
-class TlsCase(unittest.TestCase):
+class TlsCase(WithCertificates, unittest.TestCase):
     """Certificates made once for all tests; a log file with one archive."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls._certs_dir = tempfile.TemporaryDirectory()
-        cls.pem = make_certificates(cls._certs_dir.name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls._certs_dir.cleanup()
 
     def setUp(self):
         self.assertTrue(harness.in_sandbox(), "run inside tests/e2e/sandbox.sh")

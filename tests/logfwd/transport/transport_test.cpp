@@ -110,6 +110,8 @@ relp_answer server_closes()
     return answer;
 }
 
+// An oversized or negative length, garbage and an answer to number 0 are the
+// hostile-server table's rows (tests/e2e/test_logfwd_relp_faults.py).
 TEST(relp_answer_reader, reads_whole_frames_and_refuses_what_is_not_an_answer)
 {
     const std::string offers = "relp_version=0\nrelp_software=librelp,1.11.0\ncommands=syslog";
@@ -132,15 +134,9 @@ TEST(relp_answer_reader, reads_whole_frames_and_refuses_what_is_not_an_answer)
         {"cut in the data", "2 rsp 6 200 O", RELP_INCOMPLETE, 0, none, ""},
         {"no newline yet", "2 rsp 6 200 OK", RELP_INCOMPLETE, 0, none, ""},
         {"largest, cut", largest.substr(0, largest.size() - 1), RELP_INCOMPLETE, 0, none, ""},
-        {"oversized", "2 rsp 999999999 200 OK\n", RELP_MALFORMED, 0, none,
-         "an answer of 999999999 bytes"},
         {"one byte over", "2 rsp 16385 ", RELP_MALFORMED, 0, none, "an answer of 16385 bytes"},
-        {"negative length", "2 rsp -5 200 OK\n", RELP_MALFORMED, 0, none,
-         "a frame with no data length"},
         {"ten digits of length", "2 rsp 1234567890", RELP_MALFORMED, 0, none,
          "a frame with too long a data length"},
-        {"garbage", std::string("\0\xffgarbage\r\n", 11), RELP_MALFORMED, 0, none,
-         "a frame with no transaction number"},
         {"ten digits of number", "1234567890 rsp 6 200 OK\n", RELP_MALFORMED, 0, none,
          "a frame with too long a transaction number"},
         {"two blanks", "2  rsp", RELP_MALFORMED, 0, none, "a frame with no command"},
@@ -156,8 +152,6 @@ TEST(relp_answer_reader, reads_whole_frames_and_refuses_what_is_not_an_answer)
          "a frame without a newline at its end"},
         {"a command", "2 syslog 3 abc\n", RELP_MALFORMED, 0, none,
          "an unexpected \"syslog\" frame with transaction number 2"},
-        {"answer to number 0", "0 rsp 6 200 OK\n", RELP_MALFORMED, 0, none,
-         "an unexpected \"rsp\" frame with transaction number 0"},
         {"numbered serverclose", "3 serverclose 0\n", RELP_MALFORMED, 0, none,
          "an unexpected \"serverclose\" frame with transaction number 3"},
         {"no code", "2 rsp 2 OK\n", RELP_MALFORMED, 0, none, "an answer without a status code"},
